@@ -1,0 +1,114 @@
+#include "platform/sys/crt.h"
+
+#include "platform/sys/paths.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace crt {
+namespace {
+
+constexpr int kMaxFds = 4096;
+// Descriptors opened in text mode.
+std::mutex g_modeMutex;
+std::vector<bool> g_textMode(kMaxFds, false);
+
+bool IsText(int fd)
+{
+    if (fd < 0 || fd >= kMaxFds) return false;
+    std::lock_guard<std::mutex> lock(g_modeMutex);
+    return g_textMode[fd];
+}
+
+thread_local std::uint32_t t_randState = 1;
+
+}  // namespace
+
+int Open(const char* path, int flags, int permissions)
+{
+    if (!path) return -1;
+    int os = 0;
+    switch (flags & 3) {
+    case O_WRONLY_: os = O_WRONLY; break;
+    case O_RDWR_: os = O_RDWR; break;
+    default: os = O_RDONLY; break;
+    }
+    if (flags & O_APPEND_) os |= O_APPEND;
+    if (flags & O_CREAT_) os |= O_CREAT;
+    if (flags & O_TRUNC_) os |= O_TRUNC;
+    if (flags & O_EXCL_) os |= O_EXCL;
+    os |= O_CLOEXEC;
+    std::string resolved = ResolvePath(path);
+    int fd = ::open(resolved.c_str(), os, permissions);
+    if (fd >= 0 && fd < kMaxFds) {
+        std::lock_guard<std::mutex> lock(g_modeMutex);
+        g_textMode[fd] = (flags & O_BINARY_) == 0;
+    }
+    return fd;
+}
+
+int Close(int fd)
+{
+    if (fd < 0) return -1;
+    if (fd < kMaxFds) {
+        std::lock_guard<std::mutex> lock(g_modeMutex);
+        g_textMode[fd] = false;
+    }
+    return ::close(fd);
+}
+
+int Read(int fd, void* buffer, unsigned count)
+{
+    if (fd < 0 || (!buffer && count)) return -1;
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<int>(n);
+}
+
+int Write(int fd, const void* buffer, unsigned count)
+{
+    if (fd < 0 || (!buffer && count)) return -1;
+    const char* src = static_cast<const char*>(buffer);
+    if (!IsText(fd)) {
+        ssize_t n;
+        do {
+            n = ::write(fd, src, count);
+        } while (n < 0 && errno == EINTR);
+        return static_cast<int>(n);
+    }
+    std::string out;
+    out.reserve(count + 8);
+    for (unsigned i = 0; i < count; ++i) {
+        if (src[i] == '\n') out.push_back('\r');
+        out.push_back(src[i]);
+    }
+    ssize_t n;
+    do {
+        n = ::write(fd, out.data(), out.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    return n == static_cast<ssize_t>(out.size()) ? static_cast<int>(count) : static_cast<int>(n);
+}
+
+long Seek(int fd, long offset, int origin)
+{
+    int whence = origin == SEEK_CUR_ ? SEEK_CUR : origin == SEEK_END_ ? SEEK_END : SEEK_SET;
+    off_t r = ::lseek(fd, offset, whence);
+    return static_cast<long>(r);
+}
+
+int Rand()
+{
+    t_randState = t_randState * 214013u + 2531011u;
+    return static_cast<int>((t_randState >> 16) & 0x7FFFu);
+}
+
+void Srand(unsigned seed) { t_randState = seed; }
+
+}  // namespace crt
