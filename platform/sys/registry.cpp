@@ -269,8 +269,9 @@ std::atomic<RegistryWriteHook> g_beforeRename{nullptr};
 // Called with the store's lock held: moves a damaged store aside.
 void MoveAside(const std::string& path, const char* reason)
 {
+    static std::atomic<unsigned> serial{0};
     std::string aside = path + ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr))) + "-" +
-                        std::to_string(static_cast<long>(::getpid()));
+                        std::to_string(static_cast<long>(::getpid())) + "-" + std::to_string(serial++);
     bool moved = ::rename(path.c_str(), aside.c_str()) == 0;
     if (!g_corruptReported.exchange(true)) {
         if (moved)

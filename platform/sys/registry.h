@@ -7,7 +7,7 @@
 // at once. Writes replace the store atomically (temporary file, fsync, rename) under
 // an exclusive file lock, so a crash keeps the old contents and concurrent writers
 // lose nothing. A damaged store is reported once on stderr, moved aside
-// (registry.corrupt-<seconds>) and treated as empty.
+// (registry.corrupt-<seconds>-<pid>-<n>) and treated as empty.
 #include "platform/sys/hresult.h"
 
 #include <cstdint>

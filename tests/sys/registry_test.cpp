@@ -180,13 +180,13 @@ TEST_F(RegistryTest, MissingValuesKeysAndBadHandles)
     RegCloseKey(key);
 }
 
-TEST_F(RegistryTest, UnwritableFolderFailsCreateAndWrite)
+TEST_F(RegistryTest, UnusableStoreFolderFailsCreateAndWrite)
 {
-    if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
-    std::string ro = scratch_.Path() + "/ro";
-    fs::create_directory(ro);
-    fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec);
-    ::setenv("XDG_CONFIG_HOME", ro.c_str(), 1);
+    // A plain file where the store's folder should be.
+    std::string blocked = scratch_.Path() + "/blocked";
+    fs::create_directory(blocked);
+    { std::ofstream(blocked + "/meridax") << "not a folder"; }
+    ::setenv("XDG_CONFIG_HOME", blocked.c_str(), 1);
     HKEY key = reinterpret_cast<HKEY>(1);
     EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
@@ -195,7 +195,6 @@ TEST_F(RegistryTest, UnwritableFolderFailsCreateAndWrite)
     LSTATUS st = 0;
     GetDword(HKEY_CURRENT_USER, "V", &st);
     EXPECT_EQ(st, ERROR_FILE_NOT_FOUND);
-    fs::permissions(ro, fs::perms::owner_all);
 }
 
 TEST_F(RegistryTest, FallsBackToHomeConfigWhenXdgIsUnsetOrRelative)
