@@ -49,11 +49,6 @@ float DynamicPressure(float u, float rho)
     return f * f * rho * HALF_AIR_DENSITY;
 }
 
-// Wing lift coefficient; 0 past the stall angle.
-float WingLift(float alpha) { return std::fabs(alpha) < WING_STALL ? alpha / WING_STALL * 1.575f + 0.35f : 0.0f; }
-
-// Tail lift coefficient; 0 past the stall angle.
-float TailLift(float alpha) { return std::fabs(alpha) < TAIL_STALL ? alpha / TAIL_STALL * 1.2f : 0.0f; }
 
 D3DXVECTOR3 Transform(const D3DXVECTOR3& v, const D3DXMATRIX& m)
 {
@@ -68,6 +63,13 @@ float ForceValue(float qbar, float stick, float airspeed)
 }
 
 }  // namespace
+
+float WingLiftCoefficient(float alpha)
+{
+    return std::fabs(alpha) < WING_STALL ? alpha / WING_STALL * 1.575f + 0.35f : 0.0f;
+}
+
+float TailLiftCoefficient(float alpha) { return std::fabs(alpha) < TAIL_STALL ? alpha / TAIL_STALL * 1.2f : 0.0f; }
 
 std::int32_t TruncateToInt32(double value)
 {
@@ -182,7 +184,7 @@ FlightOutputs FlightModelStep(const FlightInputs& in, FlightState& st)
     const float v1 = a.z - wy;
     const float q1 = DynamicPressure(v1, rho);
     const float alpha1 = v1 == 0.0f ? FLT_MAX : -std::atan((a.y + wr) / v1);
-    float lift1 = WingLift(alpha1) * q1 * WING_AREA;
+    float lift1 = WingLiftCoefficient(alpha1) * q1 * WING_AREA;
     const float aileron1 = alpha1 - f * FULL_DEFLECTION;
     if (std::fabs(aileron1) < WING_STALL)
         lift1 += (aileron1 / WING_STALL * 1.575f + 0.35f - 0.65f * f) * q1 * AILERON_AREA;
@@ -190,7 +192,7 @@ FlightOutputs FlightModelStep(const FlightInputs& in, FlightState& st)
     const float v2 = a.z + wy;
     const float q2 = DynamicPressure(v2, rho);
     const float alpha2 = v2 == 0.0f ? FLT_MAX : -std::atan((a.y - wr) / v2);
-    float lift2 = WingLift(alpha2) * q2 * WING_AREA;
+    float lift2 = WingLiftCoefficient(alpha2) * q2 * WING_AREA;
     const float aileron2 = alpha2 + f * FULL_DEFLECTION;
     if (std::fabs(aileron2) < WING_STALL)
         lift2 += (aileron2 / WING_STALL * 1.575f + 0.35f + 0.65f * f) * q2 * AILERON_AREA;
@@ -207,7 +209,7 @@ FlightOutputs FlightModelStep(const FlightInputs& in, FlightState& st)
     if (forceTick) st.forceFeedbackRoll = TruncateToInt32(ForceValue(qbar, in.stickRoll, ias));
 
     // 11. Horizontal tail: pitch.
-    float tail = TailLift(aoa + 0.08f) * qbar * TAIL_AREA;
+    float tail = TailLiftCoefficient(aoa + 0.08f) * qbar * TAIL_AREA;
     const float e = (in.stickPitch + in.pitchTrim) / FULL_STICK;
     const float elevator = e * FULL_DEFLECTION + aoa - rates.x;
     if (std::fabs(elevator) < TAIL_STALL)
@@ -232,7 +234,7 @@ FlightOutputs FlightModelStep(const FlightInputs& in, FlightState& st)
 
     // 12. Fin: yaw.
     const float beta = a.z == 0.0f ? FLT_MAX : std::atan(a.x / a.z);
-    float fin = TailLift(beta) * qbar * FIN_AREA;
+    float fin = TailLiftCoefficient(beta) * qbar * FIN_AREA;
     const float g = in.stickYaw / FULL_STICK;
     const float rudder = beta + rates.z + g * FULL_DEFLECTION;
     if (std::fabs(rudder) < TAIL_STALL)

@@ -59,6 +59,11 @@ struct FlightOutputs {
 D3DXVECTOR3 DorReferenceVelocity(const D3DXVECTOR3& position, const D3DXVECTOR3& velocity,
                                  const D3DXMATRIX& world);
 
+// Lift coefficients of the wing and of the tail or fin at angle alpha (rad); 0 at
+// and beyond the stall angle (0.2618 wing, 0.20943952 tail).
+float WingLiftCoefficient(float alpha);
+float TailLiftCoefficient(float alpha);
+
 // One flight-model step.
 FlightOutputs FlightModelStep(const FlightInputs& in, FlightState& state);
 

@@ -37,11 +37,13 @@ float ImpactFigure(const D3DXVECTOR3& position, const D3DXVECTOR3& velocity,
     float c = airspeed > 0.0f ? apparentVelocity.y / airspeed : 0.0f;
     if (!(c <= 0.0f)) c = 0.0f;  // also catches NaN
     c = std::max(c, -1.0f);
-    const D3DXVECTOR3 next = position + velocity;
-    const float vertical = 0.0049f * c;
-    const float horizontal = (c + 1.0f) * 0.000784f;
-    return (D3DXVec3Length(&position) - D3DXVec3Length(&next)) /
-           std::sqrt(vertical * vertical + horizontal * horizontal);
+    // The drop is a small difference of two radii near 2940 km: taken in double.
+    const double px = position.x, py = position.y, pz = position.z;
+    const double nx = px + velocity.x, ny = py + velocity.y, nz = pz + velocity.z;
+    const double drop = std::sqrt(px * px + py * py + pz * pz) - std::sqrt(nx * nx + ny * ny + nz * nz);
+    const double vertical = 0.0049 * c;
+    const double horizontal = (c + 1.0) * 0.000784;
+    return static_cast<float>(drop / std::sqrt(vertical * vertical + horizontal * horizontal));
 }
 
 void IntegratePosition(VesselState& vessel, float dt, float spinRate)
