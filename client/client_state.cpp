@@ -2,19 +2,24 @@
 
 #include "client/ship_systems.h"
 #include "common/frame_clock.h"
-#include "platform/sys/crt.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 std::atomic<int> LogFile{-1};
 std::atomic<std::int32_t> SessionOnline{0};
 std::atomic<std::int32_t> SetupConfirmed{0};
 std::atomic<std::int32_t> VerboseTrace{0};
 
+// The log is opened before main, when other files' static objects may not be
+// constructed yet, so it uses the system calls directly and stores each "\n"
+// as CR LF itself (text mode).
 int OpenLogFile()
 {
-    int fd = crt::Open("logfile.txt", crt::O_WRONLY_ | crt::O_CREAT_ | crt::O_TRUNC_ | crt::O_TEXT_, 0644);
+    int fd = ::open("logfile.txt", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     LogFile.store(fd < 0 ? -1 : fd);
     return LogFile.load();
 }
@@ -32,7 +37,7 @@ UniverseClockRecord UniverseClock;
 void CloseLogFile()
 {
     int fd = LogFile.exchange(-1);
-    if (fd >= 0) crt::Close(fd);
+    if (fd >= 0) ::close(fd);
 }
 
 float UniverseSecondsAt(float applicationTime)
@@ -63,7 +68,19 @@ int WriteLogLineV(const char* format, va_list args)
     }
     int fd = LogFile.load();
     if (fd < 0) return -1;
-    return crt::Write(fd, line, static_cast<unsigned>(n));
+    // Text mode: each "\n" stored as CR LF, the whole line in one write.
+    char out[2 * sizeof line];
+    int o = 0;
+    for (int i = 0; i < n; ++i) {
+        if (line[i] == '\n') out[o++] = '\r';
+        out[o++] = line[i];
+    }
+    ssize_t w;
+    do {
+        w = ::write(fd, out, static_cast<size_t>(o));
+    } while (w < 0 && errno == EINTR);
+    if (w < 0) return -1;
+    return w == o ? n : static_cast<int>(w);
 }
 
 }  // namespace

@@ -57,6 +57,22 @@ public:
         if (Bytes(offset, &v, 4)) out = static_cast<std::uint8_t>(TruncateToInt32(v));
     }
 
+    // A power link: a value outside -1..44 would index outside the table, so it
+    // becomes "no source" and is counted in BadLinks().
+    void Link(long offset, std::int16_t& out)
+    {
+        float v;
+        if (!Bytes(offset, &v, 4)) return;
+        std::int32_t link = TruncateToInt32(v);
+        if (std::isnan(v) || link < POWER_SOURCE_NONE || link > SHIP_SYSTEM_COUNT) {
+            out = POWER_SOURCE_NONE;
+            ++badLinks_;
+            return;
+        }
+        out = static_cast<std::int16_t>(link);
+    }
+    int BadLinks() const { return badLinks_; }
+
     void Flag(long offset, std::uint8_t& out)
     {
         float v;
@@ -71,9 +87,11 @@ public:
 private:
     int fd_;
     long base_;
+    int badLinks_ = 0;
 };
 
-void ReadRecord(int fd, int p, ShipSystem& s)
+// Returns the number of link values that were out of range.
+int ReadRecord(int fd, int p, ShipSystem& s)
 {
     RecordReader r(fd, p * kRecordStride + kRecordBase);
     r.Float(0, s.value0);
@@ -94,25 +112,18 @@ void ReadRecord(int fd, int p, ShipSystem& s)
     r.Float(97, s.value97);
     r.Text(104, s.code, 8);
     r.Flag(112, s.flag112);
-    r.Int16(116, s.link2Primary);
-    r.Int16(120, s.link1Primary);
-    r.Int16(124, s.link3Primary);
+    r.Link(116, s.link2Primary);
+    r.Link(120, s.link1Primary);
+    r.Link(124, s.link3Primary);
     r.Float(128, s.value128);
     r.Flag(132, s.withoutPower);
     r.Float(136, s.repairMinutes);
-    r.Int16(140, s.link2Alternate);
-    r.Int16(144, s.link1Alternate);
-    r.Int16(148, s.link3Alternate);
+    r.Link(140, s.link2Alternate);
+    r.Link(144, s.link1Alternate);
+    r.Link(148, s.link3Alternate);
     r.Text(152, s.secondText, 25);
     r.Int16(177, s.value177);
-}
-
-// A link value that would index outside the table becomes "no source".
-int SanitiseLink(std::int16_t& link)
-{
-    if (link >= POWER_SOURCE_NONE && link <= SHIP_SYSTEM_COUNT) return 0;
-    link = POWER_SOURCE_NONE;
-    return 1;
+    return r.BadLinks();
 }
 
 // Whether a link's primary source delivers power to system s.
@@ -165,9 +176,7 @@ HRESULT LoadShipSystems()
     int badLinks = 0;
     for (int p = 1; p <= SHIP_SYSTEM_COUNT; ++p) {
         ShipSystem& s = ShipSystems[p];
-        ReadRecord(fd, p, s);
-        badLinks += SanitiseLink(s.link1Primary) + SanitiseLink(s.link1Alternate) + SanitiseLink(s.link2Primary) +
-                    SanitiseLink(s.link2Alternate) + SanitiseLink(s.link3Primary) + SanitiseLink(s.link3Alternate);
+        badLinks += ReadRecord(fd, p, s);
         if (s.type == SHIP_SYSTEM_TYPE_OK) std::printf("Ok... %s\n", s.name);
     }
     crt::Close(fd);
