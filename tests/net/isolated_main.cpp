@@ -1,0 +1,10 @@
+#include <gtest/gtest.h>
+
+#include "tests/net/isolate.h"
+
+int main(int argc, char** argv)
+{
+    IsolateTestNetwork();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
