@@ -1,0 +1,341 @@
+#pragma once
+// Records, enumerations and result codes of the device layer, with the
+// numeric values of the platform the application code was written for.
+#include <cstdint>
+
+#include "platform/sys/hresult.h"
+#include "platform/ui/win_types.h"
+
+constexpr UINT D3D_SDK_VERSION = 220;
+
+constexpr HRESULT MakeD3DHResult(std::uint32_t code) { return MakeHResult(0x88760000u | code); }
+constexpr HRESULT D3D_OK = S_OK;
+constexpr HRESULT D3DERR_WRONGTEXTUREFORMAT = MakeD3DHResult(2072);
+constexpr HRESULT D3DERR_UNSUPPORTEDCOLOROPERATION = MakeD3DHResult(2073);
+constexpr HRESULT D3DERR_UNSUPPORTEDCOLORARG = MakeD3DHResult(2074);
+constexpr HRESULT D3DERR_UNSUPPORTEDALPHAOPERATION = MakeD3DHResult(2075);
+constexpr HRESULT D3DERR_UNSUPPORTEDALPHAARG = MakeD3DHResult(2076);
+constexpr HRESULT D3DERR_TOOMANYOPERATIONS = MakeD3DHResult(2077);
+constexpr HRESULT D3DERR_CONFLICTINGTEXTUREFILTER = MakeD3DHResult(2078);
+constexpr HRESULT D3DERR_UNSUPPORTEDFACTORVALUE = MakeD3DHResult(2079);
+constexpr HRESULT D3DERR_CONFLICTINGRENDERSTATE = MakeD3DHResult(2081);
+constexpr HRESULT D3DERR_UNSUPPORTEDTEXTUREFILTER = MakeD3DHResult(2082);
+constexpr HRESULT D3DERR_CONFLICTINGTEXTUREPALETTE = MakeD3DHResult(2086);
+constexpr HRESULT D3DERR_DRIVERINTERNALERROR = MakeD3DHResult(2087);
+constexpr HRESULT D3DERR_NOTFOUND = MakeD3DHResult(2150);
+constexpr HRESULT D3DERR_MOREDATA = MakeD3DHResult(2151);
+constexpr HRESULT D3DERR_DEVICELOST = MakeD3DHResult(2152);
+constexpr HRESULT D3DERR_DEVICENOTRESET = MakeD3DHResult(2153);
+constexpr HRESULT D3DERR_NOTAVAILABLE = MakeD3DHResult(2154);
+constexpr HRESULT D3DERR_OUTOFVIDEOMEMORY = MakeD3DHResult(380);
+constexpr HRESULT D3DERR_INVALIDDEVICE = MakeD3DHResult(2155);
+constexpr HRESULT D3DERR_INVALIDCALL = MakeD3DHResult(2156);
+constexpr HRESULT D3DERR_DRIVERINVALIDCALL = MakeD3DHResult(2157);
+
+constexpr DWORD MakeFourCC(char a, char b, char c, char d) {
+    return static_cast<DWORD>(static_cast<BYTE>(a)) | (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) |
+           (static_cast<DWORD>(static_cast<BYTE>(c)) << 16) | (static_cast<DWORD>(static_cast<BYTE>(d)) << 24);
+}
+
+enum D3DFORMAT : std::int32_t {
+    D3DFMT_UNKNOWN = 0,
+    D3DFMT_R8G8B8 = 20,
+    D3DFMT_A8R8G8B8 = 21,
+    D3DFMT_X8R8G8B8 = 22,
+    D3DFMT_R5G6B5 = 23,
+    D3DFMT_X1R5G5B5 = 24,
+    D3DFMT_A1R5G5B5 = 25,
+    D3DFMT_A4R4G4B4 = 26,
+    D3DFMT_R3G3B2 = 27,
+    D3DFMT_A8 = 28,
+    D3DFMT_A8R3G3B2 = 29,
+    D3DFMT_X4R4G4B4 = 30,
+    D3DFMT_D16_LOCKABLE = 70,
+    D3DFMT_D32 = 71,
+    D3DFMT_D15S1 = 73,
+    D3DFMT_D24S8 = 75,
+    D3DFMT_D16 = 80,
+    D3DFMT_D24X8 = 77,
+    D3DFMT_D24X4S4 = 79,
+    D3DFMT_VERTEXDATA = 100,
+    D3DFMT_INDEX16 = 101,
+    D3DFMT_INDEX32 = 102,
+    D3DFMT_DXT1 = static_cast<std::int32_t>(MakeFourCC('D', 'X', 'T', '1')),
+    D3DFMT_DXT2 = static_cast<std::int32_t>(MakeFourCC('D', 'X', 'T', '2')),
+    D3DFMT_DXT3 = static_cast<std::int32_t>(MakeFourCC('D', 'X', 'T', '3')),
+    D3DFMT_DXT4 = static_cast<std::int32_t>(MakeFourCC('D', 'X', 'T', '4')),
+    D3DFMT_DXT5 = static_cast<std::int32_t>(MakeFourCC('D', 'X', 'T', '5')),
+    D3DFMT_FORCE_DWORD = 0x7fffffff,
+};
+
+enum D3DDEVTYPE : std::int32_t {
+    D3DDEVTYPE_HAL = 1,
+    D3DDEVTYPE_REF = 2,
+    D3DDEVTYPE_SW = 3,
+};
+
+enum D3DMULTISAMPLE_TYPE : std::int32_t {
+    D3DMULTISAMPLE_NONE = 0,
+    D3DMULTISAMPLE_2_SAMPLES = 2,
+    D3DMULTISAMPLE_3_SAMPLES = 3,
+    D3DMULTISAMPLE_4_SAMPLES = 4,
+    D3DMULTISAMPLE_5_SAMPLES = 5,
+    D3DMULTISAMPLE_6_SAMPLES = 6,
+    D3DMULTISAMPLE_7_SAMPLES = 7,
+    D3DMULTISAMPLE_8_SAMPLES = 8,
+    D3DMULTISAMPLE_9_SAMPLES = 9,
+    D3DMULTISAMPLE_10_SAMPLES = 10,
+    D3DMULTISAMPLE_11_SAMPLES = 11,
+    D3DMULTISAMPLE_12_SAMPLES = 12,
+    D3DMULTISAMPLE_13_SAMPLES = 13,
+    D3DMULTISAMPLE_14_SAMPLES = 14,
+    D3DMULTISAMPLE_15_SAMPLES = 15,
+    D3DMULTISAMPLE_16_SAMPLES = 16,
+};
+
+enum D3DSWAPEFFECT : std::int32_t {
+    D3DSWAPEFFECT_DISCARD = 1,
+    D3DSWAPEFFECT_FLIP = 2,
+    D3DSWAPEFFECT_COPY = 3,
+    D3DSWAPEFFECT_COPY_VSYNC = 4,
+};
+
+enum D3DPOOL : std::int32_t {
+    D3DPOOL_DEFAULT = 0,
+    D3DPOOL_MANAGED = 1,
+    D3DPOOL_SYSTEMMEM = 2,
+    D3DPOOL_SCRATCH = 3,
+};
+
+enum D3DRESOURCETYPE : std::int32_t {
+    D3DRTYPE_SURFACE = 1,
+    D3DRTYPE_VOLUME = 2,
+    D3DRTYPE_TEXTURE = 3,
+    D3DRTYPE_VOLUMETEXTURE = 4,
+    D3DRTYPE_CUBETEXTURE = 5,
+    D3DRTYPE_VERTEXBUFFER = 6,
+    D3DRTYPE_INDEXBUFFER = 7,
+};
+
+enum D3DBACKBUFFER_TYPE : std::int32_t {
+    D3DBACKBUFFER_TYPE_MONO = 0,
+    D3DBACKBUFFER_TYPE_LEFT = 1,
+    D3DBACKBUFFER_TYPE_RIGHT = 2,
+};
+
+// Usage flags.
+constexpr DWORD D3DUSAGE_RENDERTARGET = 0x00000001;
+constexpr DWORD D3DUSAGE_DEPTHSTENCIL = 0x00000002;
+constexpr DWORD D3DUSAGE_WRITEONLY = 0x00000008;
+constexpr DWORD D3DUSAGE_SOFTWAREPROCESSING = 0x00000010;
+constexpr DWORD D3DUSAGE_DONOTCLIP = 0x00000020;
+constexpr DWORD D3DUSAGE_POINTS = 0x00000040;
+constexpr DWORD D3DUSAGE_DYNAMIC = 0x00000200;
+
+// Lock flags.
+constexpr DWORD D3DLOCK_READONLY = 0x00000010;
+constexpr DWORD D3DLOCK_DISCARD = 0x00002000;
+constexpr DWORD D3DLOCK_NOOVERWRITE = 0x00001000;
+constexpr DWORD D3DLOCK_NOSYSLOCK = 0x00000800;
+
+// Behaviour flags of device creation.
+constexpr DWORD D3DCREATE_FPU_PRESERVE = 0x00000002;
+constexpr DWORD D3DCREATE_MULTITHREADED = 0x00000004;
+constexpr DWORD D3DCREATE_PUREDEVICE = 0x00000010;
+constexpr DWORD D3DCREATE_SOFTWARE_VERTEXPROCESSING = 0x00000020;
+constexpr DWORD D3DCREATE_HARDWARE_VERTEXPROCESSING = 0x00000040;
+constexpr DWORD D3DCREATE_MIXED_VERTEXPROCESSING = 0x00000080;
+
+constexpr DWORD D3DENUM_NO_WHQL_LEVEL = 0x00000002;
+constexpr UINT D3DADAPTER_DEFAULT = 0;
+
+// Clear flags.
+constexpr DWORD D3DCLEAR_TARGET = 0x00000001;
+constexpr DWORD D3DCLEAR_ZBUFFER = 0x00000002;
+constexpr DWORD D3DCLEAR_STENCIL = 0x00000004;
+
+constexpr DWORD D3DPRESENTFLAG_LOCKABLE_BACKBUFFER = 0x00000001;
+constexpr UINT D3DPRESENT_INTERVAL_DEFAULT = 0x00000000;
+constexpr UINT D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000;
+constexpr UINT D3DPRESENT_RATE_DEFAULT = 0x00000000;
+
+// Capability bits.
+constexpr DWORD D3DCAPS2_FULLSCREENGAMMA = 0x00020000;
+constexpr DWORD D3DCAPS2_CANRENDERWINDOWED = 0x00080000;
+constexpr DWORD D3DCAPS2_CANCALIBRATEGAMMA = 0x00100000;
+constexpr DWORD D3DCAPS2_CANMANAGERESOURCE = 0x10000000;
+constexpr DWORD D3DCAPS2_DYNAMICTEXTURES = 0x20000000;
+
+constexpr DWORD D3DCURSORCAPS_COLOR = 0x00000001;
+constexpr DWORD D3DCURSORCAPS_LOWRES = 0x00000002;
+
+constexpr DWORD D3DDEVCAPS_EXECUTESYSTEMMEMORY = 0x00000010;
+constexpr DWORD D3DDEVCAPS_TLVERTEXSYSTEMMEMORY = 0x00000040;
+constexpr DWORD D3DDEVCAPS_TLVERTEXVIDEOMEMORY = 0x00000080;
+constexpr DWORD D3DDEVCAPS_TEXTUREVIDEOMEMORY = 0x00000200;
+constexpr DWORD D3DDEVCAPS_DRAWPRIMTLVERTEX = 0x00000400;
+constexpr DWORD D3DDEVCAPS_CANRENDERAFTERFLIP = 0x00000800;
+constexpr DWORD D3DDEVCAPS_DRAWPRIMITIVES2 = 0x00002000;
+constexpr DWORD D3DDEVCAPS_DRAWPRIMITIVES2EX = 0x00008000;
+constexpr DWORD D3DDEVCAPS_HWTRANSFORMANDLIGHT = 0x00010000;
+constexpr DWORD D3DDEVCAPS_HWRASTERIZATION = 0x00080000;
+constexpr DWORD D3DDEVCAPS_PUREDEVICE = 0x00100000;
+
+constexpr DWORD D3DPMISCCAPS_MASKZ = 0x00000002;
+constexpr DWORD D3DPMISCCAPS_CULLNONE = 0x00000010;
+constexpr DWORD D3DPMISCCAPS_CULLCW = 0x00000020;
+constexpr DWORD D3DPMISCCAPS_CULLCCW = 0x00000040;
+constexpr DWORD D3DPMISCCAPS_COLORWRITEENABLE = 0x00000080;
+constexpr DWORD D3DPMISCCAPS_CLIPTLVERTS = 0x00000200;
+constexpr DWORD D3DPMISCCAPS_TSSARGTEMP = 0x00000400;
+constexpr DWORD D3DPMISCCAPS_BLENDOP = 0x00000800;
+constexpr DWORD D3DPMISCCAPS_NULLREFERENCE = 0x00001000;
+
+constexpr DWORD D3DPRASTERCAPS_DITHER = 0x00000001;
+constexpr DWORD D3DPRASTERCAPS_ZTEST = 0x00000010;
+constexpr DWORD D3DPRASTERCAPS_FOGVERTEX = 0x00000080;
+constexpr DWORD D3DPRASTERCAPS_FOGTABLE = 0x00000100;
+constexpr DWORD D3DPRASTERCAPS_MIPMAPLODBIAS = 0x00002000;
+constexpr DWORD D3DPRASTERCAPS_ZBIAS = 0x00004000;
+constexpr DWORD D3DPRASTERCAPS_FOGRANGE = 0x00010000;
+constexpr DWORD D3DPRASTERCAPS_ANISOTROPY = 0x00020000;
+constexpr DWORD D3DPRASTERCAPS_WBUFFER = 0x00040000;
+constexpr DWORD D3DPRASTERCAPS_WFOG = 0x00100000;
+constexpr DWORD D3DPRASTERCAPS_ZFOG = 0x00200000;
+
+constexpr DWORD D3DPTEXTURECAPS_PERSPECTIVE = 0x00000001;
+constexpr DWORD D3DPTEXTURECAPS_POW2 = 0x00000002;
+constexpr DWORD D3DPTEXTURECAPS_ALPHA = 0x00000004;
+constexpr DWORD D3DPTEXTURECAPS_MIPMAP = 0x00004000;
+
+constexpr DWORD D3DSTENCILCAPS_KEEP = 0x00000001;
+constexpr DWORD D3DSTENCILCAPS_ZERO = 0x00000002;
+constexpr DWORD D3DSTENCILCAPS_REPLACE = 0x00000004;
+constexpr DWORD D3DSTENCILCAPS_INCRSAT = 0x00000008;
+constexpr DWORD D3DSTENCILCAPS_DECRSAT = 0x00000010;
+constexpr DWORD D3DSTENCILCAPS_INVERT = 0x00000020;
+constexpr DWORD D3DSTENCILCAPS_INCR = 0x00000040;
+constexpr DWORD D3DSTENCILCAPS_DECR = 0x00000080;
+
+struct D3DDISPLAYMODE {
+    UINT Width;
+    UINT Height;
+    UINT RefreshRate;
+    D3DFORMAT Format;
+};
+
+struct D3DADAPTER_IDENTIFIER8 {
+    char Driver[512];
+    char Description[512];
+    std::int64_t DriverVersion;
+    DWORD VendorId;
+    DWORD DeviceId;
+    DWORD SubSysId;
+    DWORD Revision;
+    std::uint8_t DeviceIdentifier[16];
+    DWORD WHQLLevel;
+};
+
+struct D3DPRESENT_PARAMETERS {
+    UINT BackBufferWidth;
+    UINT BackBufferHeight;
+    D3DFORMAT BackBufferFormat;
+    UINT BackBufferCount;
+    D3DMULTISAMPLE_TYPE MultiSampleType;
+    D3DSWAPEFFECT SwapEffect;
+    HWND hDeviceWindow;
+    BOOL Windowed;
+    BOOL EnableAutoDepthStencil;
+    D3DFORMAT AutoDepthStencilFormat;
+    DWORD Flags;
+    UINT FullScreen_RefreshRateInHz;
+    UINT FullScreen_PresentationInterval;
+};
+
+struct D3DSURFACE_DESC {
+    D3DFORMAT Format;
+    D3DRESOURCETYPE Type;
+    DWORD Usage;
+    D3DPOOL Pool;
+    UINT Size;
+    D3DMULTISAMPLE_TYPE MultiSampleType;
+    UINT Width;
+    UINT Height;
+};
+
+struct D3DVERTEXBUFFER_DESC {
+    D3DFORMAT Format;
+    D3DRESOURCETYPE Type;
+    DWORD Usage;
+    D3DPOOL Pool;
+    UINT Size;
+    DWORD FVF;
+};
+
+struct D3DLOCKED_RECT {
+    int Pitch;
+    void* pBits;
+};
+
+struct D3DDEVICE_CREATION_PARAMETERS {
+    UINT AdapterOrdinal;
+    D3DDEVTYPE DeviceType;
+    HWND hFocusWindow;
+    DWORD BehaviorFlags;
+};
+
+struct D3DCAPS8 {
+    D3DDEVTYPE DeviceType;
+    UINT AdapterOrdinal;
+    DWORD Caps;
+    DWORD Caps2;
+    DWORD Caps3;
+    DWORD PresentationIntervals;
+    DWORD CursorCaps;
+    DWORD DevCaps;
+    DWORD PrimitiveMiscCaps;
+    DWORD RasterCaps;
+    DWORD ZCmpCaps;
+    DWORD SrcBlendCaps;
+    DWORD DestBlendCaps;
+    DWORD AlphaCmpCaps;
+    DWORD ShadeCaps;
+    DWORD TextureCaps;
+    DWORD TextureFilterCaps;
+    DWORD CubeTextureFilterCaps;
+    DWORD VolumeTextureFilterCaps;
+    DWORD TextureAddressCaps;
+    DWORD VolumeTextureAddressCaps;
+    DWORD LineCaps;
+    DWORD MaxTextureWidth;
+    DWORD MaxTextureHeight;
+    DWORD MaxVolumeExtent;
+    DWORD MaxTextureRepeat;
+    DWORD MaxTextureAspectRatio;
+    DWORD MaxAnisotropy;
+    float MaxVertexW;
+    float GuardBandLeft;
+    float GuardBandTop;
+    float GuardBandRight;
+    float GuardBandBottom;
+    float ExtentsAdjust;
+    DWORD StencilCaps;
+    DWORD FVFCaps;
+    DWORD TextureOpCaps;
+    DWORD MaxTextureBlendStages;
+    DWORD MaxSimultaneousTextures;
+    DWORD VertexProcessingCaps;
+    DWORD MaxActiveLights;
+    DWORD MaxUserClipPlanes;
+    DWORD MaxVertexBlendMatrices;
+    DWORD MaxVertexBlendMatrixIndex;
+    float MaxPointSize;
+    DWORD MaxPrimitiveCount;
+    DWORD MaxVertexIndex;
+    DWORD MaxStreams;
+    DWORD MaxStreamStride;
+    DWORD VertexShaderVersion;
+    DWORD MaxVertexShaderConst;
+    DWORD PixelShaderVersion;
+    float MaxPixelShaderValue;
+};
