@@ -13,15 +13,33 @@ namespace crt {
 namespace {
 
 constexpr int kMaxFds = 4096;
-// Descriptors opened in text mode.
-std::mutex g_modeMutex;
-std::vector<bool> g_textMode(kMaxFds, false);
+
+// Descriptors opened in text mode; built on first use so static initialisers may open files.
+struct ModeTable {
+    std::mutex mutex;
+    std::vector<bool> text = std::vector<bool>(kMaxFds, false);
+};
+
+ModeTable& Modes()
+{
+    static ModeTable table;
+    return table;
+}
 
 bool IsText(int fd)
 {
     if (fd < 0 || fd >= kMaxFds) return false;
-    std::lock_guard<std::mutex> lock(g_modeMutex);
-    return g_textMode[fd];
+    ModeTable& m = Modes();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    return m.text[fd];
+}
+
+void SetText(int fd, bool text)
+{
+    if (fd < 0 || fd >= kMaxFds) return;
+    ModeTable& m = Modes();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    m.text[fd] = text;
 }
 
 thread_local std::uint32_t t_randState = 1;
@@ -44,20 +62,14 @@ int Open(const char* path, int flags, int permissions)
     os |= O_CLOEXEC;
     std::string resolved = ResolvePath(path);
     int fd = ::open(resolved.c_str(), os, permissions);
-    if (fd >= 0 && fd < kMaxFds) {
-        std::lock_guard<std::mutex> lock(g_modeMutex);
-        g_textMode[fd] = (flags & O_BINARY_) == 0;
-    }
+    SetText(fd, (flags & O_BINARY_) == 0);
     return fd;
 }
 
 int Close(int fd)
 {
     if (fd < 0) return -1;
-    if (fd < kMaxFds) {
-        std::lock_guard<std::mutex> lock(g_modeMutex);
-        g_textMode[fd] = false;
-    }
+    SetText(fd, false);
     return ::close(fd);
 }
 
