@@ -20,7 +20,11 @@ namespace {
 
 constexpr const char* kCaption = "Communication Error!";
 
-void ShowBox(const char* text) { MessageBoxA(MainWindow.load(), text, kCaption, MB_ICONWARNING); }
+void ShowBox(const char* text)
+{
+    const LinkHooks hooks = GetLinkHooks();
+    if (hooks.messageBox) hooks.messageBox(text, kCaption, MB_ICONWARNING);
+}
 
 HRESULT SessionSend(const void* data, DWORD size, bool guaranteed, DWORD timeoutMs)
 {
