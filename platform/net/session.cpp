@@ -136,7 +136,7 @@ struct ConnStats {
     std::atomic<DWORD> messagesReceived{0};
 };
 
-enum class ConnState { Fresh, Welcomed, Created, Gone };
+enum class ConnState { Fresh, Created, Gone };
 
 // One connection. `stats` may be read from any thread; the rest belongs to the
 // service thread.
@@ -902,8 +902,18 @@ DPNID SessionCore::NextId()
     return id;
 }
 
+// Non-guaranteed messages are dropped only when their time-out runs out, where
+// they are counted, never by ENet's random congestion throttle.
+void KeepAllUnreliable(ENetPeer* peer)
+{
+    peer->packetThrottleDeceleration = 0;
+    peer->packetThrottleLimit = ENET_PEER_PACKET_THROTTLE_SCALE;
+    peer->packetThrottle = ENET_PEER_PACKET_THROTTLE_SCALE;
+}
+
 void SessionCore::OnConnect(ENetPeer* peer)
 {
+    KeepAllUnreliable(peer);
     if (server_) {
         if (!svHosting_ || closing_) {
             enet_peer_disconnect_now(peer, kByeClosed);
@@ -1032,9 +1042,13 @@ void SessionCore::OnReceive(ENetPeer* peer, ENetPacket* packet)
                 c->since = NowMs();
                 return;
             }
+            // The player exists before its Connect returns; the ready answer only
+            // completes the round-trip measurement.
             c->id = NextId();
-            c->state = ConnState::Welcomed;
             c->welcomeStamp = NowMs();
+            auto it = peers_.find(peer);
+            if (it == peers_.end()) return;
+            CreatePlayer(it->second);
             std::uint8_t welcome[kWelcomeSize];
             welcome[0] = kTagWelcome;
             Put32(welcome + 1, c->id);
@@ -1042,10 +1056,8 @@ void SessionCore::OnReceive(ENetPeer* peer, ENetPacket* packet)
             Put32(welcome + 9, Get32(d + 34));
             Put32(welcome + 13, c->welcomeStamp);
             SendControl(peer, welcome, sizeof welcome);
-        } else if (tag == kTagReady && n == kReadySize && c->state == ConnState::Welcomed) {
+        } else if (tag == kTagReady && n == kReadySize && c->state == ConnState::Created && !c->seeded) {
             Seed(*c, NowMs() - c->welcomeStamp);
-            auto it = peers_.find(peer);
-            if (it != peers_.end()) CreatePlayer(it->second);
         }
         return;
     }
