@@ -278,6 +278,24 @@ void FlyOwnVessel(const D3DXMATRIX& M, float dt, bool controllerTick)
     if (!IsVesselNumber(own)) return;
     VesselState& self = Vessels[own];
 
+    // The TVM target is read first, under its own lock, so no two vessel locks are
+    // ever held together.
+    D3DXVECTOR3 targetVelocity;
+    bool targetValid = false;
+    if (TvmMode) {
+        const int target = TargetIndex;
+        if (target >= -3 && target <= -1) {
+            targetVelocity = UniverseObjects[-target - 1].Velocity;
+            targetValid = true;
+        } else if (IsVesselNumber(target)) {
+            ScopedSection lock(Vessels[target].Lock);
+            targetVelocity = Vessels[target].Velocity;
+            targetValid = true;
+        }
+    }
+
+    // The link may write the own record too (reports relayed for the own vessel).
+    ScopedSection ownLock(self.Lock);
     FlightInputs in;
     in.position = self.Position;
     in.velocity = self.Velocity;
@@ -300,18 +318,8 @@ void FlyOwnVessel(const D3DXMATRIX& M, float dt, bool controllerTick)
     in.altitudeMSL = AltitudeMSL;
     in.forceFeedbackAvailable = ForceFeedbackAvailable != 0;
 
-    if (TvmMode) {
-        const int target = TargetIndex;
-        if (target >= -3 && target <= -1) {
-            in.targetVelocity = UniverseObjects[-target - 1].Velocity;
-            in.targetValid = true;
-        } else if (IsVesselNumber(target)) {
-            // Snapshot of the other vessel under its lock.
-            ScopedSection lock(Vessels[target].Lock);
-            in.targetVelocity = Vessels[target].Velocity;
-            in.targetValid = true;
-        }
-    }
+    in.targetVelocity = targetVelocity;
+    in.targetValid = targetValid;
 
     FlightState st;
     st.dorMode = DorMode != 0;

@@ -71,6 +71,7 @@ FlightOutputs FlightModelStep(const FlightInputs& in, FlightState& state);
 std::int32_t TruncateToInt32(double value);
 
 // The per-frame entry point: gathers the globals and the own vessel (a TVM target
-// vessel is read under its lock), runs one step and writes the results back.
+// vessel is read first under its lock, then the own record under its lock), runs
+// one step and writes the results back.
 // M is the rotation matrix of the own attitude (the own world matrix is its inverse).
 void FlyOwnVessel(const D3DXMATRIX& M, float dt, bool controllerTick);
