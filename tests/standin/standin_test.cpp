@@ -1,0 +1,285 @@
+#include "tools/universe-standin/standin.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "client/wire.h"
+#include "tests/net/session_helpers.h"
+
+using namespace nettest;
+
+namespace {
+
+std::vector<StatusPacket> Statuses(Recorder& rec)
+{
+    std::vector<StatusPacket> out;
+    for (const Event& e : rec.Take()) {
+        StatusPacket p;
+        if (e.id == DPN_MSGID_RECEIVE && ReadStatusPacket(e.data.data(), e.data.size(), &p)) out.push_back(p);
+    }
+    return out;
+}
+
+std::vector<EventPacket> Events(Recorder& rec)
+{
+    std::vector<EventPacket> out;
+    for (const Event& e : rec.Take()) {
+        EventPacket p;
+        if (e.id == DPN_MSGID_RECEIVE && ReadEventPacket(e.data.data(), e.data.size(), &p)) out.push_back(p);
+    }
+    return out;
+}
+
+bool WaitForStatus(Recorder& rec, std::uint8_t type, std::size_t n = 1, int ms = 3000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        std::size_t k = 0;
+        for (const StatusPacket& p : Statuses(rec)) k += p.Type == type ? 1 : 0;
+        if (k >= n) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+UniverseStandin::Options Quiet(int drones = 2)
+{
+    UniverseStandin::Options o;
+    o.drones = drones;
+    o.log = nullptr;
+    o.keepLog = true;
+    o.startHours = 5;
+    o.startSeconds = 100;
+    return o;
+}
+
+// A console-client-like player: finds the server by enumeration, connects, answers
+// its configuration.
+struct Player : TestClient {
+    StatusPacket config{};
+
+    void Join(float registration = 1.0f)
+    {
+        ASSERT_EQ(Enum(ServerApplicationGuid, "127.0.0.1", 0, 1), S_OK);
+        IDirectPlay8Address* found = rec.FirstSender();
+        ASSERT_NE(found, nullptr);
+        DPN_APPLICATION_DESC d = Desc(ServerApplicationGuid);
+        ASSERT_EQ(client->Connect(&d, found, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, DPNCONNECT_SYNC),
+                  S_OK);
+        found->Release();
+        ASSERT_TRUE(WaitForStatus(rec, STATUS_CONFIGURATION));
+        config = Statuses(rec).front();
+        ASSERT_EQ(config.Type, STATUS_CONFIGURATION);
+        if (config.Vessel == VESSEL_NONE) return;
+        ASSERT_TRUE(WaitForStatus(rec, STATUS_SETUP_COMPLETE));
+        const float ivr = registration == 1.0f ? config.W : registration;
+        const StatusPacket answer = MakeStatusPacket(STATUS_CONFIGURATION, 0, 0, 142.0f, 0, ivr);
+        ASSERT_EQ(Send(&answer, sizeof answer, true), S_OK);
+    }
+};
+
+TEST(Standin, NewPlayerGetsConfigurationOtherVesselsAndCompletion)
+{
+    UniverseStandin standin(Quiet(2));
+    ASSERT_EQ(standin.Start(), S_OK);
+    Player p;
+    p.Join();
+    EXPECT_EQ(p.config.Vessel, 0);
+    EXPECT_EQ(p.config.Y, 142.0f);
+    EXPECT_EQ(p.config.Z, 5.0f);  // hours
+    EXPECT_GE(p.config.X, 100.0f);
+    EXPECT_LT(p.config.X, 110.0f);
+    EXPECT_EQ(p.config.W, 1001.0f);
+
+    // Per drone 1, 4, 2, 6, 8 in this order, then 3; all guaranteed.
+    std::vector<std::uint8_t> types, vessels;
+    for (const Event& e : p.rec.Take()) {
+        if (e.id != DPN_MSGID_RECEIVE) continue;
+        EXPECT_NE(e.flags & DPNRECEIVE_GUARANTEED, 0u);
+        types.push_back(e.data[0]);
+        vessels.push_back(e.data[1]);
+    }
+    const std::vector<std::uint8_t> expect = {0, 1, 4, 2, 6, 8, 1, 4, 2, 6, 8, 3};
+    ASSERT_EQ(types, expect);
+    EXPECT_EQ(vessels[1], 6);
+    EXPECT_EQ(vessels[6], 7);
+    EXPECT_EQ(standin.PlayerCount(), 1);
+}
+
+TEST(Standin, DronesReportCircularOrbitsOnceASecond)
+{
+    UniverseStandin standin(Quiet(3));
+    ASSERT_EQ(standin.Start(), S_OK);
+    Player p;
+    p.Join();
+    const std::size_t before = Statuses(p.rec).size();
+    ASSERT_TRUE(WaitForStatus(p.rec, STATUS_POSITION, 3 + 3, 2500));  // initial state + one report each
+    const double gm = 0.01127 * 2939.6 * 2939.6;
+    int reports = 0;
+    const auto all = Statuses(p.rec);
+    for (std::size_t i = before; i < all.size(); ++i) {
+        const StatusPacket& s = all[i];
+        if (s.Type == STATUS_VELOCITY) {
+            EXPECT_FLOAT_EQ(s.W, 2939.6f);
+        }
+        if (s.Type != STATUS_POSITION) continue;
+        ++reports;
+        EXPECT_GE(s.Vessel, 5);
+        const double r = std::sqrt(double(s.X) * s.X + double(s.Y) * s.Y + double(s.Z) * s.Z);
+        EXPECT_NEAR(r, 2939.6 + 150 + 60 * (7 - s.Vessel), 0.01);
+        EXPECT_NEAR(std::sqrt(gm / r), std::sqrt(gm / r), 1e-9);
+    }
+    EXPECT_GE(reports, 3);
+    // Velocity magnitude is the circular speed.
+    for (const StatusPacket& s : all) {
+        if (s.Type != STATUS_VELOCITY) continue;
+        const double r = 2939.6 + 150 + 60 * (7 - s.Vessel);
+        const double v = std::sqrt(double(s.X) * s.X + double(s.Y) * s.Y + double(s.Z) * s.Z);
+        EXPECT_NEAR(v, std::sqrt(gm / r), 1e-3);
+    }
+}
+
+TEST(Standin, PlayersAreAnnouncedAndTheirReportsChatAndShotsRelayed)
+{
+    UniverseStandin standin(Quiet(0));
+    ASSERT_EQ(standin.Start(), S_OK);
+    Player a, b;
+    a.Join(4242.0f);
+    b.Join();
+    EXPECT_EQ(b.config.Vessel, 1);
+    EXPECT_EQ(b.config.W, 1002.0f);
+    // b learnt about a in its initial state, with a's own registration.
+    bool sawA = false;
+    for (const StatusPacket& s : Statuses(b.rec)) sawA |= s.Type == STATUS_PLAYER_ONLINE && s.Vessel == 0 && s.W == 4242.0f;
+    EXPECT_TRUE(sawA);
+    // a hears b come online once b answered.
+    ASSERT_TRUE(WaitForStatus(a.rec, STATUS_PLAYER_ONLINE));
+
+    const StatusPacket pos = MakeStatusPacket(STATUS_POSITION, 99, 1, 2, 3, 50);
+    ASSERT_EQ(a.Send(&pos, sizeof pos, false), S_OK);
+    ASSERT_TRUE(WaitForStatus(b.rec, STATUS_POSITION, 2));  // initial state, then the relay
+    const std::vector<StatusPacket> seen = Statuses(b.rec);
+    const StatusPacket& relayed = seen.back();
+    EXPECT_EQ(relayed.Type, STATUS_POSITION);
+    EXPECT_EQ(relayed.Vessel, 0);
+    EXPECT_EQ(relayed.X, 1.0f);
+    EXPECT_EQ(relayed.W, 50.0f);
+    const EventPacket chat = MakeChatPacket(77, "hello there");
+    ASSERT_EQ(a.Send(&chat, sizeof chat, false), S_OK);
+    const EventPacket shot = MakeProjectilePacket(77, ProjectileRecord{{1, 2, 3}, {4, 5, 6}, 7});
+    ASSERT_EQ(b.Send(&shot, sizeof shot, true), S_OK);
+    ASSERT_TRUE(a.rec.WaitFor(DPN_MSGID_RECEIVE, Statuses(a.rec).size() + 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto bEvents = Events(b.rec);
+    auto aEvents = Events(a.rec);
+    ASSERT_EQ(bEvents.size(), 2u);  // the chat and its own shot back, in either order
+    if (bEvents[0].Kind != EVENT_CHAT) std::swap(bEvents[0], bEvents[1]);
+    EXPECT_EQ(bEvents[0].Kind, EVENT_CHAT);
+    EXPECT_EQ(bEvents[0].Vessel, 0);
+    char text[81];
+    ReadChatText(bEvents[0], text);
+    EXPECT_STREQ(text, "hello there");
+    EXPECT_EQ(bEvents[1].Kind, EVENT_PROJECTILE);
+    EXPECT_EQ(bEvents[1].Vessel, 1);
+    ASSERT_EQ(aEvents.size(), 1u);  // a's chat is not echoed; b's shot is
+    EXPECT_EQ(aEvents[0].Kind, EVENT_PROJECTILE);
+    EXPECT_EQ(ReadProjectile(aEvents[0]).LaunchTime, 7.0f);
+
+    // Every received message was logged with its mode.
+    bool loggedN = false, loggedG = false;
+    for (const std::string& l : standin.LogLines()) {
+        loggedN |= l.find("recv non-guaranteed") != std::string::npos && l.find("type 2") != std::string::npos;
+        loggedG |= l.find("recv guaranteed") != std::string::npos && l.find("projectile") != std::string::npos;
+    }
+    EXPECT_TRUE(loggedN);
+    EXPECT_TRUE(loggedG);
+
+    // b leaves: a hears the log-off.
+    b.client->Close(0);
+    ASSERT_TRUE(WaitForStatus(a.rec, STATUS_PLAYER_OFFLINE));
+    EXPECT_EQ(standin.PlayerCount(), 1);
+}
+
+TEST(Standin, CommandsRefuseShutDownDropChatAndNewerBuild)
+{
+    UniverseStandin standin(Quiet(1));
+    ASSERT_EQ(standin.Start(), S_OK);
+    EXPECT_TRUE(standin.Command("refuse"));
+    Player refused;
+    refused.Join();
+    EXPECT_EQ(refused.config.Vessel, VESSEL_NONE);
+    EXPECT_EQ(refused.config.X, 0.0f);
+    EXPECT_EQ(refused.config.W, 0.0f);
+
+    EXPECT_TRUE(standin.Command("newer 150"));
+    Player p;
+    p.Join();
+    EXPECT_EQ(p.config.Vessel, 0);
+    EXPECT_EQ(p.config.Y, 150.0f);
+
+    EXPECT_TRUE(standin.Command("chat  Welcome aboard"));
+    ASSERT_TRUE(p.rec.WaitFor(DPN_MSGID_RECEIVE, Statuses(p.rec).size() + 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto ev = Events(p.rec);
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_EQ(ev[0].Vessel, 7);
+    char text[81];
+    ReadChatText(ev[0], text);
+    EXPECT_STREQ(text, "Welcome aboard");
+    EXPECT_EQ(Events(refused.rec).size(), 0u);  // refused players get nothing more
+
+    EXPECT_TRUE(standin.Command("shutdown"));
+    ASSERT_TRUE(WaitForStatus(p.rec, STATUS_SHUTDOWN));
+    EXPECT_FALSE(standin.Command("drop 5"));
+    EXPECT_FALSE(standin.Command("bogus"));
+    EXPECT_TRUE(standin.Command("drop 0"));
+    ASSERT_TRUE(p.rec.WaitFor(DPN_MSGID_TERMINATE_SESSION, 1));
+}
+
+TEST(Standin, ProgramRunsCommandsFromStandardInput)
+{
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        close(in[1]);
+        close(out[0]);
+        execl(STANDIN_EXE, STANDIN_EXE, "--drones", "2", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    Player p;
+    // The program needs a moment to host.
+    for (int i = 0; i < 50 && p.config.Type == 0 && p.rec.Count(DPN_MSGID_ENUM_HOSTS_RESPONSE) == 0; ++i) {
+        p.Enum(ServerApplicationGuid, "127.0.0.1", 0, 1, 0, 100);
+    }
+    ASSERT_GT(p.rec.Count(DPN_MSGID_ENUM_HOSTS_RESPONSE), 0u);
+    p.Join();
+    const char cmd[] = "shutdown\n";
+    ASSERT_EQ(write(in[1], cmd, sizeof cmd - 1), static_cast<ssize_t>(sizeof cmd - 1));
+    EXPECT_TRUE(WaitForStatus(p.rec, STATUS_SHUTDOWN));
+    const char quit[] = "quit\n";
+    ASSERT_EQ(write(in[1], quit, sizeof quit - 1), static_cast<ssize_t>(sizeof quit - 1));
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::string log;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0) log.append(buf, static_cast<std::size_t>(n));
+    EXPECT_NE(log.find("hosting the universe session"), std::string::npos);
+    EXPECT_NE(log.find("recv guaranteed"), std::string::npos);
+    EXPECT_NE(log.find("shut-down announced"), std::string::npos);
+    close(in[1]);
+    close(out[0]);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// universe-standin [--port N] [--drones N]
+// Hosts the stand-in universe server until SIGINT, SIGTERM or "quit" on standard
+// input; other lines on standard input are commands (type "help").
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "tools/universe-standin/standin.h"
+
+int main(int argc, char** argv)
+{
+    UniverseStandin::Options options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+            options.port = static_cast<std::uint16_t>(std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--drones") == 0 && i + 1 < argc) {
+            options.drones = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: %s [--port N] [--drones 0-3]\n", argv[0]);
+            return 2;
+        }
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    // Signals are taken by sigwait below; every thread started later inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    static UniverseStandin standin(options);
+    const HRESULT hr = standin.Start();
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "universe-standin: cannot host the session: %X\n", static_cast<unsigned>(hr));
+        return 1;
+    }
+    std::thread([] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (line == "quit" || line == "exit") {
+                kill(getpid(), SIGTERM);
+                return;
+            }
+            standin.Command(line);
+        }
+        // End of input: keep serving until a signal.
+    }).detach();
+
+    int sig = 0;
+    sigwait(&signals, &sig);
+    standin.Stop();
+    std::fflush(stdout);
+    _exit(0);
+}

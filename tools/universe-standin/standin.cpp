@@ -1,0 +1,512 @@
+#include "tools/universe-standin/standin.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+const GUID ServerApplicationGuid = {0x1AD4CA3B, 0xAC68, 0x4D9B, {0x95, 0x22, 0xBE, 0x59, 0xCD, 0x48, 0x52, 0x76}};
+
+namespace {
+
+constexpr double kPlanetRadius = 2939.6;                          // km
+constexpr double kSurfaceGravity = 0.01127;                       // km/s^2
+constexpr double kGM = kSurfaceGravity * kPlanetRadius * kPlanetRadius;  // km^3/s^2
+constexpr std::size_t kMaxLogLines = 10000;
+
+double Now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+const char* Mode(bool guaranteed) { return guaranteed ? "guaranteed" : "non-guaranteed"; }
+
+}  // namespace
+
+UniverseStandin::UniverseStandin() : UniverseStandin(Options{}) {}
+
+UniverseStandin::UniverseStandin(const Options& options)
+    : options_(options), newestBuild_(options.newestBuild), nextRegistration_(options.firstRegistration)
+{
+    if (options_.drones < 0) options_.drones = 0;
+    if (options_.drones > 3) options_.drones = 3;
+}
+
+UniverseStandin::~UniverseStandin() { Stop(); }
+
+HRESULT UniverseStandin::Start()
+{
+    if (server_ != nullptr) return DPNERR_ALREADYINITIALIZED;
+    startClock_ = Now();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const double t = UniverseSecondsTotal();
+        for (int d = 0; d < options_.drones; ++d) {
+            Vessel& v = vessels_[VESSEL_COUNT - 1 - d];
+            v = Vessel{};
+            v.kind = Vessel::Drone;
+            v.registration = static_cast<float>(9001 + d);
+            v.announced = true;
+            v.orbitRadius = kPlanetRadius + 150.0 + 60.0 * d;
+            v.phase = 2.1 * d;
+            v.inclination = 0.6 * d;
+            v.node = 2.0 * d;
+            MoveDrone(v, t);
+        }
+    }
+    HRESULT hr = CoCreateInstance(CLSID_DirectPlay8Server, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Server,
+                                  reinterpret_cast<void**>(&server_));
+    if (FAILED(hr)) return hr;
+    hr = server_->Initialize(this, &UniverseStandin::Handler, 0);
+    if (SUCCEEDED(hr)) {
+        DPN_PLAYER_INFO info{};
+        info.dwSize = sizeof info;
+        info.dwInfoFlags = DPNINFO_NAME;
+        info.pwszName = const_cast<WCHAR*>(u"Universe Stand-in");
+        hr = server_->SetServerInfo(&info, nullptr, nullptr, DPNSETSERVERINFO_SYNC);
+    }
+    if (SUCCEEDED(hr)) {
+        DPN_APPLICATION_DESC desc{};
+        desc.dwSize = sizeof desc;
+        desc.dwFlags = DPNSESSION_CLIENT_SERVER;
+        desc.guidApplication = ServerApplicationGuid;
+        desc.pwszSessionName = const_cast<WCHAR*>(u"Meridax Universe");
+        IDirectPlay8Address* device = IDirectPlay8Address::Create();
+        device->SetSP(&CLSID_DP8SP_TCPIP);
+        if (options_.port != 0) {
+            const DWORD port = options_.port;
+            device->AddComponent(DPNA_KEY_PORT, &port, sizeof port, DPNA_DATATYPE_DWORD);
+        }
+        hr = server_->Host(&desc, &device, 1, nullptr, nullptr, this, 0);
+        device->Release();
+    }
+    if (SUCCEEDED(hr)) {
+        IDirectPlay8Address* local[1] = {nullptr};
+        DWORD count = 1;
+        if (SUCCEEDED(server_->GetLocalHostAddresses(local, &count, 0))) {
+            DWORD port = 0, size = sizeof port, type = 0;
+            local[0]->GetComponentByName(DPNA_KEY_PORT, &port, &size, &type);
+            port_ = static_cast<std::uint16_t>(port);
+            local[0]->Release();
+        }
+    }
+    if (FAILED(hr)) {
+        server_->Close(0);
+        server_->Release();
+        server_ = nullptr;
+        return hr;
+    }
+    Log("hosting the universe session on UDP port %u with %d drone(s)", port_, options_.drones);
+    {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        stopping_ = false;
+    }
+    drones_ = std::thread([this] { DroneLoop(); });
+    return S_OK;
+}
+
+void UniverseStandin::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(stopMutex_);
+        stopping_ = true;
+    }
+    stopCv_.notify_all();
+    if (drones_.joinable()) drones_.join();
+    if (server_ != nullptr) {
+        server_->Close(0);
+        server_->Release();
+        server_ = nullptr;
+        Log("stopped");
+    }
+}
+
+double UniverseStandin::UniverseSecondsTotal() const
+{
+    return options_.startHours * 3600.0 + options_.startSeconds + (Now() - startClock_);
+}
+
+void UniverseStandin::UniverseTime(float* hours, float* seconds) const
+{
+    const double total = UniverseSecondsTotal();
+    const double h = std::floor(total / 3600.0);
+    if (hours != nullptr) *hours = static_cast<float>(h);
+    if (seconds != nullptr) *seconds = static_cast<float>(total - h * 3600.0);
+}
+
+void UniverseStandin::Log(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    char line[600];
+    std::snprintf(line, sizeof line, "[%10.3f] %s", Now() - startClock_, text);
+    std::lock_guard<std::mutex> lock(logMutex_);
+    if (options_.log != nullptr) {
+        std::fprintf(options_.log, "%s\n", line);
+        std::fflush(options_.log);
+    }
+    if (options_.keepLog && logLines_.size() < kMaxLogLines) logLines_.emplace_back(line);
+}
+
+std::vector<std::string> UniverseStandin::LogLines() const
+{
+    std::lock_guard<std::mutex> lock(const_cast<std::mutex&>(logMutex_));
+    return logLines_;
+}
+
+int UniverseStandin::PlayerCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    int n = 0;
+    for (const Vessel& v : vessels_) n += v.kind == Vessel::Player ? 1 : 0;
+    return n;
+}
+
+int UniverseStandin::VesselOf(DPNID player) const
+{
+    for (int i = 0; i < VESSEL_COUNT; ++i) {
+        if (vessels_[i].kind == Vessel::Player && vessels_[i].player == player) return i;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------- sending
+
+void UniverseStandin::SendStatus(DPNID to, const StatusPacket& p, bool guaranteed)
+{
+    DPN_BUFFER_DESC b{sizeof p, reinterpret_cast<BYTE*>(const_cast<StatusPacket*>(&p))};
+    DPNHANDLE h;
+    server_->SendTo(to, &b, 1, guaranteed ? 0 : 1000, nullptr, &h,
+                    (guaranteed ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE) | DPNSEND_NOLOOPBACK);
+}
+
+void UniverseStandin::SendEvent(DPNID to, const EventPacket& e, bool guaranteed)
+{
+    DPN_BUFFER_DESC b{sizeof e, reinterpret_cast<BYTE*>(const_cast<EventPacket*>(&e))};
+    DPNHANDLE h;
+    server_->SendTo(to, &b, 1, guaranteed ? 0 : 1000, nullptr, &h,
+                    (guaranteed ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE) | DPNSEND_NOLOOPBACK);
+}
+
+// To every configured player except the one holding `exceptVessel` (-1: none).
+void UniverseStandin::SendToPlayers(const void* data, DWORD size, bool guaranteed, int exceptVessel)
+{
+    for (int i = 0; i < VESSEL_COUNT; ++i) {
+        const Vessel& v = vessels_[i];
+        if (v.kind != Vessel::Player || i == exceptVessel) continue;
+        DPN_BUFFER_DESC b{size, static_cast<BYTE*>(const_cast<void*>(data))};
+        DPNHANDLE h;
+        server_->SendTo(v.player, &b, 1, guaranteed ? 0 : 1000, nullptr, &h,
+                        (guaranteed ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE) | DPNSEND_NOLOOPBACK);
+    }
+}
+
+// The five messages that describe vessel i to a newcomer.
+void UniverseStandin::SendVesselState(DPNID to, int i)
+{
+    const Vessel& v = vessels_[i];
+    const auto n = static_cast<std::uint8_t>(i);
+    SendStatus(to, MakeStatusPacket(STATUS_PLAYER_ONLINE, n, 0, 0, 0, v.registration), true);
+    SendStatus(to, MakeStatusPacket(STATUS_VELOCITY, n, v.velocity[0], v.velocity[1], v.velocity[2], v.groundRadius),
+               true);
+    SendStatus(to, MakeStatusPacket(STATUS_POSITION, n, v.position[0], v.position[1], v.position[2], v.sampleSeconds),
+               true);
+    SendStatus(to, MakeStatusPacket(STATUS_ATTITUDE, n, v.attitude[0], v.attitude[1], v.attitude[2], v.attitude[3]),
+               true);
+    SendStatus(to, MakeStatusPacket(STATUS_RATES, n, v.rates[0], v.rates[1], v.rates[2], v.sampleSeconds), true);
+}
+
+// ---------------------------------------------------------------- handler
+
+HRESULT UniverseStandin::Handler(PVOID context, DWORD id, PVOID message)
+{
+    return static_cast<UniverseStandin*>(context)->Handle(id, message);
+}
+
+HRESULT UniverseStandin::Handle(DWORD id, PVOID message)
+{
+    switch (id) {
+    case DPN_MSGID_CREATE_PLAYER: {
+        auto* m = static_cast<DPNMSG_CREATE_PLAYER*>(message);
+        // The host's own player carries the context given to Host.
+        if (m->pvPlayerContext == this) return S_OK;
+        OnCreate(m->dpnidPlayer);
+        break;
+    }
+    case DPN_MSGID_DESTROY_PLAYER: {
+        auto* m = static_cast<DPNMSG_DESTROY_PLAYER*>(message);
+        if (m->pvPlayerContext != this) OnDestroy(m->dpnidPlayer);
+        break;
+    }
+    case DPN_MSGID_RECEIVE: {
+        auto* m = static_cast<DPNMSG_RECEIVE*>(message);
+        OnReceive(m->dpnidSender, m->pReceiveData, m->dwReceiveDataSize, (m->dwReceiveFlags & DPNRECEIVE_GUARANTEED) != 0);
+        break;
+    }
+    default:
+        break;
+    }
+    return S_OK;
+}
+
+void UniverseStandin::OnCreate(DPNID player)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    float hours, seconds;
+    UniverseTime(&hours, &seconds);
+    int slot = -1;
+    if (!refuseNext_) {
+        for (int i = 0; i < VESSEL_COUNT; ++i) {
+            if (vessels_[i].kind == Vessel::Empty) {
+                slot = i;
+                break;
+            }
+        }
+    }
+    if (slot < 0) {
+        Log("player %08X refused%s", player, refuseNext_ ? " (as asked)" : ": no free vessel");
+        refuseNext_ = false;
+        SendStatus(player, MakeStatusPacket(STATUS_CONFIGURATION, VESSEL_NONE, 0, 0, 0, 0), true);
+        return;
+    }
+    Vessel& v = vessels_[slot];
+    v = Vessel{};
+    v.kind = Vessel::Player;
+    v.player = player;
+    v.registration = static_cast<float>(nextRegistration_++);
+    v.groundRadius = 2939.6f;
+    const auto n = static_cast<std::uint8_t>(slot);
+    Log("player %08X joined as vessel %d, registration offered 52%.0f", player, slot, v.registration);
+    SendStatus(player, MakeStatusPacket(STATUS_CONFIGURATION, n, seconds, newestBuild_, hours, v.registration), true);
+    for (int i = 0; i < VESSEL_COUNT; ++i) {
+        if (i != slot && vessels_[i].kind != Vessel::Empty && vessels_[i].announced) SendVesselState(player, i);
+    }
+    SendStatus(player, MakeStatusPacket(STATUS_SETUP_COMPLETE, 0, 0, 0, 0, 0), true);
+}
+
+void UniverseStandin::OnDestroy(DPNID player)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int i = VesselOf(player);
+    if (i < 0) {
+        Log("player %08X left (held no vessel)", player);
+        return;
+    }
+    const bool announced = vessels_[i].announced;
+    vessels_[i] = Vessel{};
+    Log("player %08X left, vessel %d free", player, i);
+    if (announced) {
+        const StatusPacket p = MakeStatusPacket(STATUS_PLAYER_OFFLINE, static_cast<std::uint8_t>(i), 0, 0, 0, 0);
+        SendToPlayers(&p, sizeof p, true, i);
+    }
+}
+
+void UniverseStandin::OnReceive(DPNID player, const BYTE* data, DWORD size, bool guaranteed)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int vessel = VesselOf(player);
+    switch (ClassifyPacket(size)) {
+    case WIRE_STATUS: {
+        StatusPacket p;
+        ReadStatusPacket(data, size, &p);
+        Log("recv %-14s player %08X vessel %2d: StatusPacket type %u byte1 %u X %.3f Y %.3f Z %.3f W %.3f",
+            Mode(guaranteed), player, vessel, p.Type, p.Vessel, p.X, p.Y, p.Z, p.W);
+        if (vessel >= 0) OnStatus(vessel, p, guaranteed);
+        break;
+    }
+    case WIRE_EVENT: {
+        EventPacket e;
+        ReadEventPacket(data, size, &e);
+        if (e.Kind == EVENT_CHAT) {
+            char text[EVENT_PAYLOAD_SIZE + 1];
+            ReadChatText(e, text);
+            Log("recv %-14s player %08X vessel %2d: EventPacket (%u bytes) chat \"%s\"", Mode(guaranteed), player,
+                vessel, size, text);
+        } else if (e.Kind == EVENT_PROJECTILE) {
+            const ProjectileRecord r = ReadProjectile(e);
+            Log("recv %-14s player %08X vessel %2d: EventPacket (%u bytes) projectile at %.3f %.3f %.3f launched %.3f",
+                Mode(guaranteed), player, vessel, size, r.Position[0], r.Position[1], r.Position[2], r.LaunchTime);
+        } else {
+            Log("recv %-14s player %08X vessel %2d: EventPacket (%u bytes) kind %u ignored", Mode(guaranteed), player,
+                vessel, size, e.Kind);
+        }
+        if (vessel >= 0 && size == EVENT_PACKET_SIZE) OnEvent(vessel, e, guaranteed);
+        break;
+    }
+    default:
+        Log("recv %-14s player %08X vessel %2d: %u bytes ignored", Mode(guaranteed), player, vessel, size);
+        break;
+    }
+}
+
+void UniverseStandin::OnStatus(int vessel, const StatusPacket& in, bool guaranteed)
+{
+    Vessel& v = vessels_[vessel];
+    StatusPacket out = in;
+    out.Vessel = static_cast<std::uint8_t>(vessel);
+    switch (in.Type) {
+    case STATUS_CONFIGURATION:
+        if (in.Y != 0.0f) {  // the answer to the configuration (build number in Y)
+            v.registration = in.W;
+            if (!v.announced) {
+                v.announced = true;
+                Log("vessel %d confirmed: build %.0f, registration 52%.0f", vessel, in.Y, in.W);
+                const StatusPacket p = MakeStatusPacket(STATUS_PLAYER_ONLINE, out.Vessel, 0, 0, 0, in.W);
+                SendToPlayers(&p, sizeof p, true, vessel);
+            }
+        }
+        break;
+    case STATUS_POSITION:
+        std::memcpy(v.position, &in.X, sizeof v.position);
+        v.sampleSeconds = in.W;
+        SendToPlayers(&out, sizeof out, guaranteed, vessel);
+        break;
+    case STATUS_VELOCITY:
+        std::memcpy(v.velocity, &in.X, sizeof v.velocity);
+        v.groundRadius = in.W;
+        SendToPlayers(&out, sizeof out, guaranteed, vessel);
+        break;
+    case STATUS_ATTITUDE:
+        std::memcpy(v.attitude, &in.X, sizeof v.attitude);
+        SendToPlayers(&out, sizeof out, guaranteed, vessel);
+        break;
+    case STATUS_RATES:
+        std::memcpy(v.rates, &in.X, sizeof v.rates);
+        SendToPlayers(&out, sizeof out, guaranteed, vessel);
+        break;
+    default:
+        break;  // registrations and leave notices of view programs: logged only
+    }
+}
+
+void UniverseStandin::OnEvent(int vessel, const EventPacket& in, bool guaranteed)
+{
+    EventPacket out = in;
+    out.Vessel = static_cast<std::uint8_t>(vessel);
+    if (in.Kind == EVENT_CHAT) {
+        SendToPlayers(&out, sizeof out, guaranteed, vessel);
+    } else if (in.Kind == EVENT_PROJECTILE) {
+        SendToPlayers(&out, sizeof out, true, -1);  // the shooter sees its shot come back
+    }
+}
+
+// ---------------------------------------------------------------- drones
+
+void UniverseStandin::MoveDrone(Vessel& v, double total)
+{
+    const double r = v.orbitRadius;
+    const double w = std::sqrt(kGM / (r * r * r));
+    const double theta = v.phase + w * total;
+    const double c = std::cos(theta), s = std::sin(theta);
+    const double ci = std::cos(v.inclination), si = std::sin(v.inclination);
+    const double cn = std::cos(v.node), sn = std::sin(v.node);
+    auto place = [&](double x, double y, float* out) {
+        const double y1 = y * ci, z1 = y * si;
+        out[0] = static_cast<float>(x * cn - y1 * sn);
+        out[1] = static_cast<float>(x * sn + y1 * cn);
+        out[2] = static_cast<float>(z1);
+    };
+    place(r * c, r * s, v.position);
+    place(-r * w * s, r * w * c, v.velocity);
+    v.groundRadius = static_cast<float>(kPlanetRadius);
+    v.sampleSeconds = static_cast<float>(std::fmod(total, 3600.0));
+}
+
+void UniverseStandin::DroneLoop()
+{
+    std::unique_lock<std::mutex> stop(stopMutex_);
+    while (!stopCv_.wait_for(stop, std::chrono::seconds(1), [this] { return stopping_; })) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const double total = UniverseSecondsTotal();
+        for (int i = 0; i < VESSEL_COUNT; ++i) {
+            Vessel& v = vessels_[i];
+            if (v.kind != Vessel::Drone) continue;
+            MoveDrone(v, total);
+            const auto n = static_cast<std::uint8_t>(i);
+            const StatusPacket vel = MakeStatusPacket(STATUS_VELOCITY, n, v.velocity[0], v.velocity[1], v.velocity[2],
+                                                      v.groundRadius);
+            const StatusPacket pos = MakeStatusPacket(STATUS_POSITION, n, v.position[0], v.position[1], v.position[2],
+                                                      v.sampleSeconds);
+            const StatusPacket att = MakeStatusPacket(STATUS_ATTITUDE, n, v.attitude[0], v.attitude[1], v.attitude[2],
+                                                      v.attitude[3]);
+            SendToPlayers(&vel, sizeof vel, false, -1);
+            SendToPlayers(&pos, sizeof pos, false, -1);
+            SendToPlayers(&att, sizeof att, false, -1);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- commands
+
+bool UniverseStandin::Command(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string word;
+    if (!(in >> word)) return true;
+    if (server_ == nullptr) {
+        Log("not running");
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (word == "chat") {
+        std::string text;
+        std::getline(in >> std::ws, text);
+        const int from = options_.drones > 0 ? VESSEL_COUNT - 1 : 0;
+        const EventPacket e = MakeChatPacket(static_cast<std::uint8_t>(from), text.c_str());
+        SendToPlayers(&e, sizeof e, true, -1);
+        Log("chat from vessel %d sent: \"%s\"", from, text.c_str());
+        return true;
+    }
+    if (word == "shutdown") {
+        const StatusPacket p = MakeStatusPacket(STATUS_SHUTDOWN, 0, 0, 0, 0, 0);
+        SendToPlayers(&p, sizeof p, true, -1);
+        Log("shut-down announced");
+        return true;
+    }
+    if (word == "drop") {
+        int vessel = -1;
+        if (!(in >> vessel) || vessel < 0 || vessel >= VESSEL_COUNT || vessels_[vessel].kind != Vessel::Player) {
+            Log("drop: no player holds that vessel");
+            return false;
+        }
+        const HRESULT hr = server_->DestroyClient(vessels_[vessel].player, nullptr, 0, 0);
+        Log("dropping vessel %d: %08X", vessel, static_cast<unsigned>(hr));
+        return SUCCEEDED(hr);
+    }
+    if (word == "refuse") {
+        refuseNext_ = true;
+        Log("the next player will be refused");
+        return true;
+    }
+    if (word == "newer") {
+        float build = 0;
+        if (!(in >> build) || build <= 0) {
+            Log("newer: give a build number");
+            return false;
+        }
+        newestBuild_ = build;
+        Log("newest console-client build is now %.0f", build);
+        return true;
+    }
+    if (word == "list") {
+        for (int i = 0; i < VESSEL_COUNT; ++i) {
+            const Vessel& v = vessels_[i];
+            if (v.kind == Vessel::Empty) continue;
+            Log("vessel %d: %s registration 52%.0f at %.1f %.1f %.1f", i, v.kind == Vessel::Drone ? "drone " : "player",
+                v.registration, v.position[0], v.position[1], v.position[2]);
+        }
+        return true;
+    }
+    if (word == "help") {
+        Log("commands: chat <text> | shutdown | drop <vessel> | refuse | newer <build> | list | quit");
+        return true;
+    }
+    Log("unknown command: %s", word.c_str());
+    return false;
+}
