@@ -23,9 +23,9 @@ std::map<int, const DialogTemplate*> g_dialogs;
 std::atomic<DialogRunner> g_runner{nullptr};
 std::atomic<DialogFrameHook> g_frameHook{nullptr};
 
-// Pixels per dialog unit (an 8-point dialog font).
-constexpr float kUnitX = 1.5f;
-constexpr float kUnitY = 1.625f;
+// Pixels per dialog unit, sized for the dialog font's wider glyphs.
+constexpr float kUnitX = 1.8f;
+constexpr float kUnitY = 1.75f;
 
 std::string WithoutMnemonics(const char* text) {
     std::string out;

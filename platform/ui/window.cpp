@@ -766,6 +766,9 @@ bool SetWindowFullscreen(HWND hwnd, bool fullscreen, int width, int height) {
             want.h = height;
             const int display = std::max(0, SDL_GetWindowDisplayIndex(w->sdl));
             if (SDL_GetClosestDisplayMode(display, &want, &got)) SDL_SetWindowDisplayMode(w->sdl, &got);
+            // Without a window manager nothing else moves the window onto the display.
+            SDL_Rect bounds;
+            if (SDL_GetDisplayBounds(display, &bounds) == 0) SDL_SetWindowPosition(w->sdl, bounds.x, bounds.y);
             SDL_SetWindowSize(w->sdl, width, height);
             if (SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN) != 0) {
                 SDL_SetWindowFullscreen(w->sdl, SDL_WINDOW_FULLSCREEN_DESKTOP);
