@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/sys/guid.h"
+
 static_assert(std::endian::native == std::endian::little, "wire records are little-endian");
 static_assert(sizeof(float) == 4, "wire floats are IEEE 754 single precision");
 
@@ -106,3 +108,8 @@ ProjectileRecord ReadProjectile(const EventPacket& packet);
 
 // True for a vessel number that may index the vessel tables.
 constexpr bool IsVesselIndex(std::uint8_t vessel) { return vessel < VESSEL_COUNT; }
+
+// Application identifiers of the two sessions: the universe server's session and
+// the local session that the console client hosts for its view programs.
+extern const GUID ServerApplicationGuid;
+extern const GUID PeerApplicationGuid;

@@ -8,8 +8,6 @@
 #include <cstring>
 #include <vector>
 
-const GUID PeerApplicationGuid = {0x2AD4CA3B, 0xAC68, 0x4D9B, {0x95, 0x22, 0xBE, 0x59, 0xCD, 0x48, 0x52, 0x76}};
-
 IDirectPlay8Client* DirectPlayClient = nullptr;
 IDirectPlay8Address* DeviceAddress = nullptr;
 IDirectPlay8Address* RemoteAddress = nullptr;

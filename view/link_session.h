@@ -5,7 +5,8 @@
 #include "platform/sys/critical_section.h"
 #include "platform/sys/guid.h"
 
-// Names the local session that the console client hosts.
+// Names the local session that the console client hosts (defined with the wire
+// messages).
 extern const GUID PeerApplicationGuid;
 
 // One answering session of the host enumeration.

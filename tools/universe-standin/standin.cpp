@@ -7,8 +7,6 @@
 #include <cstring>
 #include <sstream>
 
-const GUID ServerApplicationGuid = {0x1AD4CA3B, 0xAC68, 0x4D9B, {0x95, 0x22, 0xBE, 0x59, 0xCD, 0x48, 0x52, 0x76}};
-
 namespace {
 
 constexpr double kPlanetRadius = 2939.6;                          // km

@@ -17,7 +17,7 @@
 #include "client/wire.h"
 #include "platform/net/dplay8.h"
 
-// Names the server session.
+// Names the server session (defined with the wire messages).
 extern const GUID ServerApplicationGuid;
 
 class UniverseStandin {
