@@ -223,7 +223,17 @@ ULONG GlDevice::Release() {
     return left;
 }
 
-HRESULT GlDevice::TestCooperativeLevel() { return framebuffer_ ? D3D_OK : D3DERR_DEVICENOTRESET; }
+bool GlDevice::CheckLost() {
+    // A full-screen device is lost while its window is minimised, and stays
+    // unusable until it is reset.
+    if (fullscreen_ && deviceWindow_ && IsIconic(deviceWindow_)) lost_ = true;
+    return lost_;
+}
+
+HRESULT GlDevice::TestCooperativeLevel() {
+    if (CheckLost()) return (fullscreen_ && IsIconic(deviceWindow_)) ? D3DERR_DEVICELOST : D3DERR_DEVICENOTRESET;
+    return framebuffer_ ? D3D_OK : D3DERR_DEVICENOTRESET;
+}
 
 HRESULT GlDevice::GetDirect3D(IDirect3D8** direct3D) {
     if (!direct3D) return D3DERR_INVALIDCALL;
@@ -267,12 +277,15 @@ HRESULT GlDevice::Reset(D3DPRESENT_PARAMETERS* parameters) {
     if (!parameters) return D3DERR_INVALIDCALL;
     // Strict: every default-pool resource must be released first.
     if (defaultPoolResources_.load() != 0) return D3DERR_INVALIDCALL;
+    if (CheckLost() && IsIconic(deviceWindow_)) return D3DERR_DEVICELOST;
     ReleaseBoundObjects();
-    return ApplyPresentParameters(parameters, false);
+    const HRESULT hr = ApplyPresentParameters(parameters, false);
+    if (SUCCEEDED(hr)) lost_ = false;
+    return hr;
 }
 
 HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*) {
-    if (!framebuffer_ || !MakeCurrent()) return D3DERR_DEVICELOST;
+    if (CheckLost() || !framebuffer_ || !MakeCurrent()) return D3DERR_DEVICELOST;
     if (!context_->Headless()) {
         int dw = 0, dh = 0;
         context_->DrawableSize(&dw, &dh);

@@ -109,6 +109,7 @@ private:
     void DestroyFramebuffer();
     void ResetDrawState();      // gl_draw_states.cpp: states back to their initial values
     void ReleaseBoundObjects();  // gl_draw_states.cpp: drops bound textures and stream
+    bool CheckLost();
 
     std::atomic<ULONG> refs_{1};
     GlDirect3D* direct3D_;
@@ -127,6 +128,7 @@ private:
     bool depthStencil_ = false;
     bool fullscreen_ = false;
     bool inScene_ = false;
+    bool lost_ = false;
     BOOL cursorShown_ = FALSE;
     D3DVIEWPORT8 viewport_{};
     std::atomic<int> defaultPoolResources_{0};

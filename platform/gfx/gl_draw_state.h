@@ -3,6 +3,7 @@
 // texture-stage states, transforms, lights, material, bound textures and
 // stream, shaders. Kept here so the GL side can apply it when drawing.
 #include <array>
+#include <cstdint>
 #include <map>
 #include <vector>
 
@@ -12,6 +13,48 @@ struct GlLightSlot {
     D3DLIGHT8 light{};
     bool set = false;
     bool enabled = false;
+};
+
+// One recorded setting of a state block. Entries keep the order in which
+// they were first recorded; recording the same setting again replaces its value.
+struct StateBlockEntry {
+    enum Kind : std::uint8_t {
+        kRenderState,
+        kStageState,
+        kTexture,
+        kTransform,
+        kMaterial,
+        kLight,
+        kLightEnable,
+        kVertexShader,
+        kPixelShader,
+        kStream,
+        kViewport,
+    };
+    Kind kind;
+    DWORD key = 0;  // state number, stage << 16 | type, transform number, light index
+    DWORD value = 0;
+    IDirect3DBaseTexture8* texture = nullptr;  // holds a reference
+    IDirect3DVertexBuffer8* stream = nullptr;  // holds a reference
+    D3DMATRIX matrix{};
+    D3DMATERIAL8 material{};
+    D3DLIGHT8 light{};
+    D3DVIEWPORT8 viewport{};
+};
+
+struct StateBlock {
+    std::vector<StateBlockEntry> entries;
+};
+
+// Parts of the state that changed since the GL side last applied it.
+enum GlDirtyBits : std::uint32_t {
+    kDirtyRender = 1u << 0,
+    kDirtyStages = 1u << 1,
+    kDirtyTransforms = 1u << 2,
+    kDirtyLights = 1u << 3,
+    kDirtyMaterial = 1u << 4,
+    kDirtyTextures = 1u << 5,
+    kDirtyAll = 0xFFFFFFFFu,
 };
 
 struct GlDrawState {
@@ -26,6 +69,25 @@ struct GlDrawState {
     DWORD vertexShader = 0;
     DWORD pixelShader = 0;
 
+    // State blocks by handle (1, 2, ...); the block being recorded, if any.
+    std::map<DWORD, StateBlock> blocks;
+    DWORD nextBlock = 1;
+    bool recording = false;
+    StateBlock recordingBlock;
+
+    std::uint32_t dirty = kDirtyAll;
+
+    // GL objects of the drawing side (0 until first use).
+    unsigned samplers[kMaxTextureStages] = {};
+    unsigned whiteTexture = 0;
+    bool glReady = false;
+    bool glClipControl = false;
+    std::vector<float> scratch;  // converted positions and fog coordinates
+
     // The platform's initial values of every state.
     void SetDefaults();
+    // Records an entry into the block being recorded (replacing an equal key).
+    void Record(const StateBlockEntry& entry);
 };
+
+void ReleaseStateBlockEntry(StateBlockEntry* entry);

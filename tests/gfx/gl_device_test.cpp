@@ -7,6 +7,7 @@
 
 #include "platform/gfx/d3d_device.h"
 #include "platform/gfx/gl_device.h"
+#include "platform/ui/window.h"
 
 namespace {
 
@@ -201,6 +202,84 @@ TEST_F(HeadlessDevice, StatesStartAtThePlatformDefaults) {
     EXPECT_EQ(v, static_cast<DWORD>(D3DTOP_DISABLE));
     EXPECT_EQ(device->SetRenderState(static_cast<D3DRENDERSTATETYPE>(9999), 1), D3DERR_INVALIDCALL);
     EXPECT_EQ(device->Release(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+HWND MakeWindow() {
+    SetHeadlessWindows(true);
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "Device Test Window";
+    RegisterClassA(&wc);
+    return CreateWindowA("Device Test Window", "t", WS_VISIBLE | WS_CAPTION | WS_THICKFRAME, 10, 10, 328, 267, nullptr,
+                         nullptr, nullptr, nullptr);
+}
+
+TEST_F(HeadlessDevice, FullScreenTakesTheModeAndLosesTheDeviceWhileMinimised) {
+    HWND window = MakeWindow();
+    ASSERT_NE(window, nullptr);
+    D3DPRESENT_PARAMETERS p = Windowed(0, 0, true);
+    p.hDeviceWindow = window;
+    IDirect3DDevice8* device = nullptr;
+    ASSERT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device), D3D_OK);
+    // A windowed back buffer of size 0 takes the client size.
+    EXPECT_EQ(p.BackBufferWidth, 320u);
+    EXPECT_EQ(p.BackBufferHeight, 240u);
+
+    D3DPRESENT_PARAMETERS full = p;
+    full.Windowed = FALSE;
+    full.BackBufferWidth = 800;
+    full.BackBufferHeight = 601;  // not a mode
+    EXPECT_EQ(device->Reset(&full), D3DERR_INVALIDCALL);
+    full.BackBufferHeight = 600;
+    ASSERT_EQ(device->Reset(&full), D3D_OK);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 800);
+    EXPECT_EQ(client.bottom, 600);
+
+    InjectMinimize(window, true);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICELOST);
+    EXPECT_EQ(device->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
+    EXPECT_EQ(device->Reset(&full), D3DERR_DEVICELOST);
+    InjectMinimize(window, false);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+    ASSERT_EQ(device->Reset(&full), D3D_OK);
+    EXPECT_EQ(device->TestCooperativeLevel(), D3D_OK);
+
+    // Back to the window: the window gets its rectangle back.
+    ASSERT_EQ(device->Reset(&p), D3D_OK);
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 320);
+    EXPECT_EQ(client.bottom, 240);
+    EXPECT_EQ(device->Release(), 0u);
+    DestroyWindow(window);
+}
+
+TEST_F(HeadlessDevice, CreationRefusesWhatTheBackBufferCannotBe) {
+    IDirect3DDevice8* device = nullptr;
+    D3DPRESENT_PARAMETERS p = Windowed(32, 32, true);
+    p.MultiSampleType = D3DMULTISAMPLE_2_SAMPLES;
+    EXPECT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device),
+              D3DERR_INVALIDCALL);
+    EXPECT_EQ(device, nullptr);
+    p = Windowed(32, 32, true);
+    p.AutoDepthStencilFormat = D3DFMT_D15S1;
+    EXPECT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device),
+              D3DERR_INVALIDCALL);
+    p = Windowed(32, 32, true);
+    EXPECT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &p, &device), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d3d_->CreateDevice(7, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device),
+              D3DERR_INVALIDCALL);
+    // A full-screen device needs a window.
+    p.Windowed = FALSE;
+    p.BackBufferWidth = 640;
+    p.BackBufferHeight = 480;
+    EXPECT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device),
+              D3DERR_INVALIDCALL);
 }
 
 }  // namespace
