@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/net/net_tuning.h"
 
@@ -35,5 +37,7 @@ bool IsolateTestNetwork()
     NetTuning t = GetNetTuning();
     t.basePort = static_cast<std::uint16_t>(20000 + (getpid() % 4000) * 10);
     SetNetTuning(t);
+    // Programs this process starts use the same range.
+    setenv("MERIDAX_NET_TEST_PORT_BASE", std::to_string(t.basePort).c_str(), 1);
     return false;
 }
