@@ -329,6 +329,10 @@ private:
     Impl* impl_;
 };
 
+// The object system needs no set-up here; kept for the start-up and shut-down order.
+inline HRESULT CoInitializeEx(void* /*reserved*/, DWORD /*coInit*/) { return S_OK; }
+inline void CoUninitialize() {}
+
 // Creates a client, server or address object (the class ids above; the interface id
-// must match). REGDB_E_CLASSNOTREG-like failure: E_NOINTERFACE.
+// must match, else E_NOINTERFACE; an unknown class gives 0x80040154).
 HRESULT CoCreateInstance(REFCLSID rclsid, void* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);

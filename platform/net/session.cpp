@@ -1140,6 +1140,18 @@ void SessionCore::Timers()
         FinishConnect(SUCCEEDED(rejectHr_) ? DPNERR_NORESPONSE : rejectHr_);
     }
 
+    // Half-open connections (a connect that never completes) give their slot back
+    // within the handshake time, not ENet's much longer default.
+    if (server_ && host_ != nullptr) {
+        for (std::size_t i = 0; i < host_->peerCount; ++i) {
+            ENetPeer* p = &host_->peers[i];
+            if (p->state != ENET_PEER_STATE_DISCONNECTED && p->state != ENET_PEER_STATE_CONNECTED && p->data == nullptr &&
+                p->timeoutMaximum != tuning_.handshakeTimeoutMs) {
+                enet_peer_timeout(p, 0, tuning_.handshakeTimeoutMs / 2, tuning_.handshakeTimeoutMs);
+            }
+        }
+    }
+
     std::vector<ENetPeer*> stale;
     for (auto& [peer, c] : peers_) {
         if (c->state != ConnState::Created) {

@@ -1,6 +1,7 @@
-// universe-standin [--port N] [--drones N]
+// universe-standin [--port N] [--drones N] [--quiet]
 // Hosts the stand-in universe server until SIGINT, SIGTERM or "quit" on standard
-// input; other lines on standard input are commands (type "help").
+// input; other lines on standard input are commands (type "help"). The log goes to
+// standard output; --quiet leaves out the command help at start.
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,13 +17,16 @@
 int main(int argc, char** argv)
 {
     UniverseStandin::Options options;
+    bool quiet = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
             options.port = static_cast<std::uint16_t>(std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--drones") == 0 && i + 1 < argc) {
             options.drones = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--quiet") == 0) {
+            quiet = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--port N] [--drones 0-3]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--port N] [--drones 0-3] [--quiet]\n", argv[0]);
             return 2;
         }
     }
@@ -41,6 +45,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "universe-standin: cannot host the session: %X\n", static_cast<unsigned>(hr));
         return 1;
     }
+    if (!quiet) standin.Command("help");
     std::thread([] {
         std::string line;
         while (std::getline(std::cin, line)) {
