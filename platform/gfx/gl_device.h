@@ -109,6 +109,9 @@ private:
     void DestroyFramebuffer();
     void ResetDrawState();      // gl_draw_states.cpp: states back to their initial values
     void ReleaseBoundObjects();  // gl_draw_states.cpp: drops bound textures and stream
+    // gl_draw_primitives.cpp: applies the state and draws vertices from memory;
+    // available is the number of readable bytes from base.
+    HRESULT DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const BYTE* base, UINT stride, UINT available);
     bool CheckLost();
 
     std::atomic<ULONG> refs_{1};
@@ -133,4 +136,5 @@ private:
     D3DVIEWPORT8 viewport_{};
     std::atomic<int> defaultPoolResources_{0};
     GlDrawState draw_;
+    bool lastPretransformed_ = false;
 };

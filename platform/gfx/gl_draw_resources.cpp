@@ -1,7 +1,13 @@
 // Resources of the GL device: memory-backed surfaces, textures and vertex
 // buffers with Lock/Unlock. Uploading them to GL belongs to the drawing side.
+#include <SDL2/SDL.h>
+
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "platform/gfx/gl_device.h"
 #include "platform/gfx/gl_resources.h"
@@ -165,6 +171,10 @@ GlTexture::GlTexture(GlDevice* device, UINT width, UINT height, UINT levels, DWO
     }
 }
 GlTexture::~GlTexture() {
+    if (glName != 0 && device_->MakeCurrent()) {
+        GLuint name = glName;
+        glDeleteTextures(1, &name);
+    }
     for (auto* l : levels_) l->Release();
     if (pool_ == D3DPOOL_DEFAULT) device_->DefaultPoolResourceReleased();
     device_->Release();
@@ -284,7 +294,37 @@ HRESULT GlDevice::CreateImageSurface(UINT width, UINT height, D3DFORMAT format, 
     return D3D_OK;
 }
 
-HRESULT GlDevice::SetCursorProperties(UINT, UINT, IDirect3DSurface8* image) {
+namespace {
+std::mutex g_cursorLock;
+SDL_Cursor* g_deviceCursor = nullptr;
+}  // namespace
+
+// The cursor image becomes an SDL colour cursor (shown when a display exists).
+HRESULT GlDevice::SetCursorProperties(UINT hotSpotX, UINT hotSpotY, IDirect3DSurface8* image) {
     if (!image) return D3DERR_INVALIDCALL;
-    return E_NOTIMPL;
+    D3DSURFACE_DESC desc{};
+    if (FAILED(image->GetDesc(&desc)) || desc.Format != D3DFMT_A8R8G8B8) return D3DERR_INVALIDCALL;
+    if (hotSpotX >= desc.Width || hotSpotY >= desc.Height) return D3DERR_INVALIDCALL;
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return D3D_OK;  // no display: nothing to show
+    D3DLOCKED_RECT lr{};
+    if (FAILED(image->LockRect(&lr, nullptr, D3DLOCK_READONLY))) return D3DERR_INVALIDCALL;
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormat(0, static_cast<int>(desc.Width),
+                                                          static_cast<int>(desc.Height), 32, SDL_PIXELFORMAT_ARGB8888);
+    if (surface) {
+        for (UINT y = 0; y < desc.Height; ++y) {
+            std::memcpy(static_cast<BYTE*>(surface->pixels) + static_cast<size_t>(y) * static_cast<size_t>(surface->pitch),
+                        static_cast<const BYTE*>(lr.pBits) + static_cast<size_t>(y) * static_cast<size_t>(lr.Pitch),
+                        desc.Width * 4);
+        }
+    }
+    image->UnlockRect();
+    if (!surface) return E_OUTOFMEMORY;
+    SDL_Cursor* cursor = SDL_CreateColorCursor(surface, static_cast<int>(hotSpotX), static_cast<int>(hotSpotY));
+    SDL_FreeSurface(surface);
+    if (!cursor) return D3DERR_INVALIDCALL;
+    std::lock_guard<std::mutex> lock(g_cursorLock);
+    SDL_SetCursor(cursor);
+    if (g_deviceCursor) SDL_FreeCursor(g_deviceCursor);
+    g_deviceCursor = cursor;
+    return D3D_OK;
 }
