@@ -42,6 +42,7 @@ void FrameworkTest::SetUp() {
     SetDirect3DFactory(Factory);
     SetDialogRunner(nullptr);
     SetPopupMenuChooser(nullptr);
+    RegisterFrameworkResources();
     accelerators_ = LoadAcceleratorsA(nullptr, MAKEINTRESOURCEA(IDR_MAIN_ACCEL));
 }
 
