@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <set>
 
 #include "platform/net/protocol.h"
@@ -77,6 +78,45 @@ TEST(SessionObjects, CallsOutOfStateFailCleanly)
     ASSERT_EQ(c.ConnectTo(kAppA, s.port), S_OK);
     EXPECT_EQ(c.Send(huge.data(), static_cast<DWORD>(huge.size()), true), DPNERR_SENDTOOLARGE);
     EXPECT_EQ(c.ConnectTo(kAppA, s.port), DPNERR_ALREADYCONNECTED);
+}
+
+TEST(SessionObjects, AddressComponentsAreCheckedCopiedAndDuplicated)
+{
+    IDirectPlay8Address* a = NewAddress("host.example", 2400);
+    DWORD size = 0, type = 0;
+    EXPECT_EQ(a->GetComponentByName(DPNA_KEY_HOSTNAME, nullptr, &size, &type), DPNERR_BUFFERTOOSMALL);
+    EXPECT_EQ(size, 26u);  // 12 characters and the NUL, two bytes each
+    EXPECT_EQ(type, DPNA_DATATYPE_STRING);
+    std::vector<char16_t> host(size / 2);
+    EXPECT_EQ(a->GetComponentByName(DPNA_KEY_HOSTNAME, host.data(), &size, &type), S_OK);
+    EXPECT_EQ(std::u16string(host.data()), u"host.example");
+    EXPECT_EQ(a->GetComponentByName(u"nothing", nullptr, &size, &type), DPNERR_DOESNOTEXIST);
+
+    // Wrong types and strings without their NUL are refused.
+    const char16_t noNul[2] = {u'a', u'b'};
+    EXPECT_EQ(a->AddComponent(DPNA_KEY_HOSTNAME, noNul, sizeof noNul, DPNA_DATATYPE_STRING), DPNERR_INVALIDPARAM);
+    EXPECT_EQ(a->AddComponent(DPNA_KEY_HOSTNAME, noNul, 3, DPNA_DATATYPE_STRING), DPNERR_INVALIDPARAM);
+    const DWORD port = 1;
+    EXPECT_EQ(a->AddComponent(DPNA_KEY_HOSTNAME, &port, sizeof port, DPNA_DATATYPE_DWORD), DPNERR_INVALIDPARAM);
+    EXPECT_EQ(a->AddComponent(DPNA_KEY_PORT, &port, 2, DPNA_DATATYPE_DWORD), DPNERR_INVALIDPARAM);
+    EXPECT_EQ(a->AddComponent(DPNA_KEY_HOSTNAME, "ansi", 5, DPNA_DATATYPE_STRING_ANSI), S_OK);
+
+    IDirectPlay8Address* copy = nullptr;
+    ASSERT_EQ(a->Duplicate(&copy), S_OK);
+    const DWORD other = 2500;
+    a->AddComponent(DPNA_KEY_PORT, &other, sizeof other, DPNA_DATATYPE_DWORD);
+    EXPECT_EQ(PortOf(copy), 2400u);
+    EXPECT_EQ(PortOf(a), 2500u);
+    GUID sp;
+    EXPECT_EQ(copy->GetSP(&sp), S_OK);
+    EXPECT_EQ(sp, CLSID_DP8SP_TCPIP);
+    char ansi[8];
+    size = sizeof ansi;
+    EXPECT_EQ(copy->GetComponentByName(DPNA_KEY_HOSTNAME, ansi, &size, &type), S_OK);
+    EXPECT_EQ(type, DPNA_DATATYPE_STRING_ANSI);
+    EXPECT_STREQ(ansi, "ansi");
+    copy->Release();
+    a->Release();
 }
 
 TEST(SessionConnect, RoundTripIsMeasuredWhenConnectReturns)
@@ -474,6 +514,36 @@ TEST(SessionStatistics, CountsFollowTheTraffic)
     EXPECT_EQ(si.dwPacketsReceivedNonGuaranteed, 7u);
     EXPECT_EQ(si.dwMessagesReceived, 17u);
     EXPECT_EQ(si.dwPacketsSentGuaranteed, 3u);
+}
+
+TEST(SessionStatistics, MessagesWhoseTimeOutRunsOutInTheQueueAreCountedDropped)
+{
+    TestServer s;
+    ASSERT_EQ(s.Start(kAppA), S_OK);
+    TestClient c;
+    std::atomic<bool> inHandler{false};
+    // The client's handler holds its service thread for a while on the first message.
+    c.rec.hook = [&](DWORD id, PVOID) {
+        if (id == DPN_MSGID_RECEIVE && !inHandler.exchange(true)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    };
+    ASSERT_EQ(c.ConnectTo(kAppA, s.port), S_OK);
+    ASSERT_TRUE(s.rec.WaitFor(DPN_MSGID_CREATE_PLAYER, 2));
+    const BYTE m[20] = {};
+    ASSERT_EQ(SendTo(s.server, CreatedPlayer(s.rec, 1), m, 20, true), S_OK);
+    while (!inHandler.load()) std::this_thread::yield();
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(c.Send(m, 20, false, 20), S_OK);  // 20 ms time-out
+    ASSERT_EQ(c.Send(m, 20, true, 0), S_OK);                                 // no time-out
+    ASSERT_TRUE(s.rec.WaitFor(DPN_MSGID_RECEIVE, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(s.rec.Count(DPN_MSGID_RECEIVE), 1u);
+    DPN_CONNECTION_INFO ci = NewInfo();
+    ASSERT_EQ(c.client->GetConnectionInfo(&ci, 0), S_OK);
+    EXPECT_EQ(ci.dwPacketsDropped, 5u);
+    EXPECT_EQ(ci.dwBytesDropped, 100u);
+    EXPECT_EQ(ci.dwPacketsSentNonGuaranteed, 0u);
+    EXPECT_EQ(ci.dwPacketsSentGuaranteed, 1u);
 }
 
 }  // namespace
