@@ -137,6 +137,12 @@ void FrameOf(DWORD style, bool menu, int* left, int* top, int* right, int* botto
 
 DWORD NowMs() { return static_cast<DWORD>(SDL_GetTicks()); }
 
+// The cursor position is read by posting threads, so it changes under the lock.
+void SetCursorPoint(POINT p) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_cursor = p;
+}
+
 void WakeLoop() {
     g_wake.notify_all();
     if (g_videoState.load() == 1) {
@@ -226,8 +232,9 @@ WPARAM MouseKeyFlags(WPARAM buttons) {
 WPARAM g_buttons = 0;
 
 void MouseMoveInput(Window* w, int x, int y) {
-    g_cursor = {w->clientX + x, w->clientY + y};
-    const LPARAM screen = PointToLParam(g_cursor.x, g_cursor.y);
+    const POINT screenPoint{w->clientX + x, w->clientY + y};
+    SetCursorPoint(screenPoint);
+    const LPARAM screen = PointToLParam(screenPoint.x, screenPoint.y);
     const LRESULT hit = CallProc(w->handle, WM_NCHITTEST, 0, screen);
     CallProc(w->handle, WM_SETCURSOR, reinterpret_cast<WPARAM>(w->handle),
              MAKELPARAM(static_cast<WORD>(hit), static_cast<WORD>(WM_MOUSEMOVE)));
@@ -239,7 +246,7 @@ void MouseButtonInput(Window* w, int button, bool down, int x, int y) {
     static const UINT downs[3] = {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN};
     static const UINT ups[3] = {WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP};
     if (button < 0 || button > 2) return;
-    g_cursor = {w->clientX + x, w->clientY + y};
+    SetCursorPoint({w->clientX + x, w->clientY + y});
     if (down) {
         g_buttons |= masks[button];
     } else {
@@ -699,8 +706,9 @@ BOOL GetCursorPos(POINT* point) {
     if (g_videoState.load() == 1) {
         int x = 0, y = 0;
         SDL_GetGlobalMouseState(&x, &y);
-        g_cursor = {x, y};
+        SetCursorPoint({x, y});
     }
+    std::lock_guard<std::mutex> lock(g_mutex);
     *point = g_cursor;
     return TRUE;
 }
