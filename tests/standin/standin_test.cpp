@@ -214,11 +214,20 @@ TEST(Standin, CommandsRefuseShutDownDropChatAndNewerBuild)
     EXPECT_EQ(refused.config.X, 0.0f);
     EXPECT_EQ(refused.config.W, 0.0f);
 
-    EXPECT_TRUE(standin.Command("newer 150"));
     Player p;
     p.Join();
     EXPECT_EQ(p.config.Vessel, 0);
-    EXPECT_EQ(p.config.Y, 150.0f);
+    EXPECT_EQ(p.config.Y, 142.0f);
+    EXPECT_TRUE(standin.Command("newer 150"));
+    ASSERT_TRUE(WaitForStatus(p.rec, STATUS_CONFIGURATION, 2));
+    const StatusPacket again = Statuses(p.rec).back();
+    EXPECT_EQ(again.Vessel, 0);
+    EXPECT_EQ(again.Y, 150.0f);
+    EXPECT_EQ(again.W, p.config.W);
+    Player later;
+    later.Join();
+    EXPECT_EQ(later.config.Vessel, 1);
+    EXPECT_EQ(later.config.Y, 150.0f);
 
     EXPECT_TRUE(standin.Command("chat  Welcome aboard"));
     ASSERT_TRUE(p.rec.WaitFor(DPN_MSGID_RECEIVE, Statuses(p.rec).size() + 1));

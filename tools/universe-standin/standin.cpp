@@ -489,6 +489,17 @@ bool UniverseStandin::Command(const std::string& line)
             return false;
         }
         newestBuild_ = build;
+        // Players online hear it at once through a fresh configuration message.
+        float hours, seconds;
+        UniverseTime(&hours, &seconds);
+        for (int i = 0; i < VESSEL_COUNT; ++i) {
+            const Vessel& v = vessels_[i];
+            if (v.kind != Vessel::Player) continue;
+            SendStatus(v.player,
+                       MakeStatusPacket(STATUS_CONFIGURATION, static_cast<std::uint8_t>(i), seconds, build, hours,
+                                        v.registration),
+                       true);
+        }
         Log("newest console-client build is now %.0f", build);
         return true;
     }

@@ -49,7 +49,8 @@ public:
     //   shutdown           announce the server shutting down (type 7)
     //   drop <vessel>      end that player's connection
     //   refuse             refuse the next player (configuration with vessel 255)
-    //   newer <build>      announce a newer console-client build to later players
+    //   newer <build>      announce a newer console-client build (players online get a
+    //                      fresh configuration message, later players carry it too)
     //   list               print the vessels
     //   help
     // Returns false for an unknown or malformed command (after printing why).
