@@ -1,0 +1,425 @@
+#include "tests/client_app/harness.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/registry_values.h"
+#include "tools/sample-data/sample_data.h"
+
+#ifndef CLIENT_PROGRAM
+#error "CLIENT_PROGRAM names the console client executable"
+#endif
+
+namespace apptest {
+
+// ---------------------------------------------------------------- Scratch
+
+Scratch::Scratch()
+{
+    std::string base = std::filesystem::temp_directory_path().string() + "/client_app.XXXXXX";
+    std::vector<char> name(base.begin(), base.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr) ADD_FAILURE() << "cannot make a scratch folder";
+    path_ = name.data();
+    std::filesystem::create_directories(ConfigHome());
+    std::string error;
+    if (!sample_data::WriteSampleData(path_, &error)) ADD_FAILURE() << "sample data: " << error;
+}
+
+Scratch::~Scratch()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string Scratch::ReadFile(const std::string& name) const
+{
+    std::ifstream in(path_ + "/" + name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Scratch::ReadRegistration(DWORD* value) const
+{
+    setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Meridax Industries", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD type = 0, size = sizeof(DWORD);
+    const bool ok = RegQueryValueExA(key, "IVR", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+                    ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+bool Scratch::WriteRegistration(DWORD value) const
+{
+    setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Meridax Industries", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const bool ok = key != nullptr && SUCCEEDED(RegWriteDword(key, "IVR", value));
+    if (key != nullptr) RegCloseKey(key);
+    return ok;
+}
+
+// ---------------------------------------------------------------- ClientProcess
+
+ClientProcess::~ClientProcess()
+{
+    if (pid_ > 0 && status_ < 0) {
+        kill(pid_, SIGKILL);
+        int st = 0;
+        waitpid(pid_, &st, 0);
+    }
+    if (input_ >= 0) close(input_);
+    if (reader_.joinable()) reader_.join();
+}
+
+bool ClientProcess::Start(const Scratch& scratch, const std::string& configHome)
+{
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return false;
+    const std::string config = configHome.empty() ? scratch.ConfigHome() : configHome;
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        if (chdir(scratch.Path().c_str()) != 0) _exit(126);
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        execl(CLIENT_PROGRAM, CLIENT_PROGRAM, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    pid_ = pid;
+    input_ = in[1];
+    reader_ = std::thread([this, fd = out[0]] { ReadLoop(fd); });
+    return true;
+}
+
+void ClientProcess::ReadLoop(int fd)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            output_.append(buffer, static_cast<std::size_t>(n));
+        }
+        changed_.notify_all();
+    }
+    close(fd);
+}
+
+void ClientProcess::Type(const std::string& keys)
+{
+    if (input_ < 0) return;
+    const ssize_t n = write(input_, keys.data(), keys.size());
+    (void)n;
+}
+
+std::size_t ClientProcess::WaitFor(const std::string& text, int timeoutMs, std::size_t from)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::size_t at = std::string::npos;
+    changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        at = output_.find(text, from);
+        return at != std::string::npos;
+    });
+    return at;
+}
+
+std::string ClientProcess::Output() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return output_;
+}
+
+std::size_t ClientProcess::Count(const std::string& text) const
+{
+    const std::string out = Output();
+    std::size_t n = 0;
+    for (std::size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
+}
+
+int ClientProcess::WaitExit(int timeoutMs)
+{
+    if (status_ >= 0) return status_;
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int st = 0;
+        const pid_t r = waitpid(pid_, &st, WNOHANG);
+        if (r == pid_) {
+            status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            if (reader_.joinable()) reader_.join();
+            return status_;
+        }
+        if (Clock::now() > end) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool ClientProcess::Running() { return WaitExit(0) < 0; }
+
+// ---------------------------------------------------------------- Inbox
+
+StatusPacket Received::Status() const
+{
+    StatusPacket p{};
+    if (data.size() == sizeof p) std::memcpy(&p, data.data(), sizeof p);
+    return p;
+}
+
+void Inbox::Add(Received r)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        items_.push_back(std::move(r));
+    }
+    changed_.notify_all();
+}
+
+std::vector<Received> Inbox::All() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return items_;
+}
+
+bool Inbox::WaitUntil(const std::function<bool(const std::vector<Received>&)>& pred, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return pred(items_); });
+}
+
+bool Inbox::WaitFor(const std::function<bool(const Received&)>& pred, int timeoutMs, Received* out) const
+{
+    return WaitUntil(
+        [&](const std::vector<Received>& all) {
+            for (const Received& r : all) {
+                if (pred(r)) {
+                    if (out != nullptr) *out = r;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+}
+
+void Inbox::Clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    items_.clear();
+}
+
+Bytes StatusBytes(const StatusPacket& p)
+{
+    Bytes b(sizeof p);
+    std::memcpy(b.data(), &p, sizeof p);
+    return b;
+}
+
+bool IsStatus(const Received& r, std::uint8_t type) { return r.data.size() == 20 && r.data[0] == type; }
+bool IsStatus(const Received& r, std::uint8_t type, std::uint8_t vessel)
+{
+    return IsStatus(r, type) && r.data[1] == vessel;
+}
+
+namespace {
+
+void Record(Inbox& inbox, const DPNMSG_RECEIVE* m)
+{
+    Received r;
+    r.from = m->dpnidSender;
+    r.data.assign(m->pReceiveData, m->pReceiveData + m->dwReceiveDataSize);
+    r.guaranteed = (m->dwReceiveFlags & DPNRECEIVE_GUARANTEED) != 0;
+    inbox.Add(std::move(r));
+}
+
+HRESULT SendOn(IDirectPlay8Client* c, const void* data, DWORD size, bool guaranteed, DWORD timeoutMs)
+{
+    if (c == nullptr) return E_FAIL;
+    DPN_BUFFER_DESC b{size, static_cast<BYTE*>(const_cast<void*>(data))};
+    DPNHANDLE h = 0;
+    return c->Send(&b, 1, timeoutMs, nullptr, &h,
+                   (guaranteed ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE) | DPNSEND_NOLOOPBACK);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TestView
+
+TestView::~TestView()
+{
+    Close();
+    for (IDirectPlay8Address* a : answers_) a->Release();
+}
+
+HRESULT TestView::Handler(PVOID context, DWORD id, PVOID message)
+{
+    auto* self = static_cast<TestView*>(context);
+    switch (id) {
+    case DPN_MSGID_RECEIVE:
+        Record(self->inbox, static_cast<DPNMSG_RECEIVE*>(message));
+        break;
+    case DPN_MSGID_TERMINATE_SESSION:
+        self->terminated.store(1);
+        break;
+    case DPN_MSGID_ENUM_HOSTS_RESPONSE: {
+        auto* m = static_cast<DPNMSG_ENUM_HOSTS_RESPONSE*>(message);
+        IDirectPlay8Address* a = nullptr;
+        if (SUCCEEDED(m->pAddressSender->Duplicate(&a))) {
+            std::lock_guard<std::mutex> lock(self->answersMutex_);
+            self->answers_.push_back(a);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return S_OK;
+}
+
+HRESULT TestView::Join()
+{
+    HRESULT hr = CoCreateInstance(CLSID_DirectPlay8Client, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Client,
+                                  reinterpret_cast<void**>(&client_));
+    if (FAILED(hr)) return hr;
+    hr = client_->Initialize(this, Handler, 0);
+    if (FAILED(hr)) return hr;
+    DPN_APPLICATION_DESC desc{};
+    desc.dwSize = sizeof desc;
+    desc.guidApplication = PeerApplicationGuid;
+    IDirectPlay8Address* host = IDirectPlay8Address::Create();
+    host->SetSP(&CLSID_DP8SP_TCPIP);
+    host->AddComponent(DPNA_KEY_HOSTNAME, u"127.0.0.1", sizeof(u"127.0.0.1"), DPNA_DATATYPE_STRING);
+    IDirectPlay8Address* device = IDirectPlay8Address::Create();
+    device->SetSP(&CLSID_DP8SP_TCPIP);
+    hr = client_->EnumHosts(&desc, host, device, nullptr, 0, 2, 100, 100, nullptr, nullptr, DPNENUMHOSTS_SYNC);
+    IDirectPlay8Address* target = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(answersMutex_);
+        if (!answers_.empty()) target = answers_.back();
+    }
+    if (SUCCEEDED(hr)) {
+        hr = target == nullptr ? E_FAIL
+                               : client_->Connect(&desc, target, device, nullptr, nullptr, nullptr, 0, nullptr,
+                                                  nullptr, DPNCONNECT_SYNC);
+    }
+    host->Release();
+    device->Release();
+    return hr;
+}
+
+HRESULT TestView::Send(const void* data, DWORD size, bool guaranteed, DWORD timeoutMs)
+{
+    return SendOn(client_, data, size, guaranteed, timeoutMs);
+}
+
+HRESULT TestView::SendStatus(const StatusPacket& p, bool guaranteed, DWORD timeoutMs)
+{
+    return Send(&p, sizeof p, guaranteed, timeoutMs);
+}
+
+HRESULT TestView::Register(bool propulsion)
+{
+    return SendStatus(MakeStatusPacket(STATUS_SHUTDOWN, 0, 1.0f, 142.0f, 1.0f, propulsion ? 1.0f : 0.0f), true);
+}
+
+void TestView::Close()
+{
+    if (client_ == nullptr) return;
+    client_->Close(0);
+    client_->Release();
+    client_ = nullptr;
+}
+
+// ---------------------------------------------------------------- ScriptedServer
+
+ScriptedServer::~ScriptedServer() { Close(); }
+
+bool ScriptedServer::Start()
+{
+    if (FAILED(CoCreateInstance(CLSID_DirectPlay8Server, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Server,
+                                reinterpret_cast<void**>(&server_))))
+        return false;
+    if (FAILED(server_->Initialize(this, Handler, 0))) return false;
+    DPN_APPLICATION_DESC desc{};
+    desc.dwSize = sizeof desc;
+    desc.dwFlags = DPNSESSION_CLIENT_SERVER;
+    desc.guidApplication = ServerApplicationGuid;
+    desc.pwszSessionName = const_cast<WCHAR*>(u"Scripted Universe");
+    IDirectPlay8Address* device = IDirectPlay8Address::Create();
+    device->SetSP(&CLSID_DP8SP_TCPIP);
+    const HRESULT hr = server_->Host(&desc, &device, 1, nullptr, nullptr, this, 0);
+    device->Release();
+    return SUCCEEDED(hr);
+}
+
+void ScriptedServer::Close()
+{
+    if (server_ == nullptr) return;
+    server_->Close(0);
+    server_->Release();
+    server_ = nullptr;
+}
+
+HRESULT ScriptedServer::Handler(PVOID context, DWORD id, PVOID message)
+{
+    auto* self = static_cast<ScriptedServer*>(context);
+    switch (id) {
+    case DPN_MSGID_CREATE_PLAYER: {
+        auto* m = static_cast<DPNMSG_CREATE_PLAYER*>(message);
+        if (m->pvPlayerContext == self) break;  // the host's own player
+        DPNID expected = 0;
+        self->player_.compare_exchange_strong(expected, m->dpnidPlayer);
+        self->players.fetch_add(1);
+        const Options& o = self->options_;
+        if (o.configure) {
+            self->SendStatus(
+                MakeStatusPacket(STATUS_CONFIGURATION, o.vessel, o.seconds, o.newestBuild, o.hours, o.registration),
+                true);
+            if (o.complete) self->SendStatus(MakeStatusPacket(STATUS_SETUP_COMPLETE, 0, 0, 0, 0, 0), true);
+        }
+        break;
+    }
+    case DPN_MSGID_RECEIVE:
+        Record(self->inbox, static_cast<DPNMSG_RECEIVE*>(message));
+        break;
+    default:
+        break;
+    }
+    return S_OK;
+}
+
+HRESULT ScriptedServer::Send(const void* data, DWORD size, bool guaranteed)
+{
+    if (server_ == nullptr || player_.load() == 0) return E_FAIL;
+    DPN_BUFFER_DESC b{size, static_cast<BYTE*>(const_cast<void*>(data))};
+    DPNHANDLE h = 0;
+    return server_->SendTo(player_.load(), &b, 1, 0, nullptr, &h,
+                           (guaranteed ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE) | DPNSEND_NOLOOPBACK);
+}
+
+HRESULT ScriptedServer::SendStatus(const StatusPacket& p, bool guaranteed) { return Send(&p, sizeof p, guaranteed); }
+
+HRESULT ScriptedServer::DropPlayer()
+{
+    if (server_ == nullptr || player_.load() == 0) return E_FAIL;
+    return server_->DestroyClient(player_.load(), nullptr, 0, 0);
+}
+
+}  // namespace apptest
