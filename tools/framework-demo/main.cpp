@@ -57,18 +57,56 @@ DWORD ScreenshotPixel(const char* name, int x, int y) {
     return n == 3 ? ((r << 16) | (g << 8) | b) : 0xFFFFFFFFu;
 }
 
+int g_dialogRuns = 0;
+
+void PushMouseButton(SDL_Window* window, int x, int y, bool down) {
+    SDL_Event e{};
+    e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    e.button.windowID = SDL_GetWindowID(window);
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.state = down ? SDL_PRESSED : SDL_RELEASED;
+    e.button.clicks = 1;
+    e.button.x = x;
+    e.button.y = y;
+    SDL_PushEvent(&e);
+}
+
+void PushKey(SDL_Window* window, SDL_Keycode key, SDL_Scancode scancode) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.windowID = SDL_GetWindowID(window);
+    e.key.state = SDL_PRESSED;
+    e.key.keysym.sym = key;
+    e.key.keysym.scancode = scancode;
+    SDL_PushEvent(&e);
+}
+
+// Dialog units to dialog pixels, as the dialog window lays its controls out.
+int UnitX(float x) { return static_cast<int>(x * 1.8f); }
+int UnitY(float y) { return static_cast<int>(y * 1.75f); }
+
+void Click(SDL_Window* window, int frame, int start, int x, int y) {
+    if (frame == start) {
+        SDL_RaiseWindow(window);
+        SDL_WarpMouseInWindow(window, x, y);
+    }
+    if (frame == start + 2) PushMouseButton(window, x, y, true);
+    if (frame == start + 4) PushMouseButton(window, x, y, false);
+}
+
 void DialogFrame(int frame, SDL_Window* window) {
     if (!g_script) return;
-    if (frame == 8) Check(Screenshot("dialog.png"), "dialog screenshot");
-    if (frame == 10) {
-        // Confirm the unchanged choice with the keyboard, as a user would.
-        SDL_Event e{};
-        e.type = SDL_KEYDOWN;
-        e.key.windowID = SDL_GetWindowID(window);
-        e.key.state = SDL_PRESSED;
-        e.key.keysym.sym = SDLK_RETURN;
-        e.key.keysym.scancode = SDL_SCANCODE_RETURN;
-        SDL_PushEvent(&e);
+    if (frame == 0) ++g_dialogRuns;
+    if (g_dialogRuns == 1) {
+        // Confirm the unchanged choice with the keyboard.
+        if (frame == 8) Check(Screenshot("dialog.png"), "dialog screenshot");
+        if (frame == 10) PushKey(window, SDLK_RETURN, SDL_SCANCODE_RETURN);
+    } else if (g_dialogRuns == 2) {
+        // With the mouse: "Fullscreen mode:", then OK.
+        Click(window, frame, 4, UnitX(10) + 9, UnitY(77) + 10);
+        if (frame == 14) Screenshot("dialog-fullscreen-chosen.png");
+        Click(window, frame, 16, UnitX(210 + 25), UnitY(10 + 7));
+        if (frame > 60) PushKey(window, SDLK_ESCAPE, SDL_SCANCODE_ESCAPE);  // the clicks did not land
     }
 }
 
@@ -174,8 +212,13 @@ private:
                 Check(BackBufferDesc.Width == 800 && BackBufferDesc.Height == 560, "resize reset the device");
                 PostMessageA(MainWindow, WM_COMMAND, MAKEWPARAM(CMD_CHANGE_DEVICE, 1), 0);
                 break;
+            case 45:
+                Check(Device != nullptr && Ready && Windowed, "device kept after the dialog");
+                PostMessageA(MainWindow, WM_COMMAND, MAKEWPARAM(CMD_CHANGE_DEVICE, 1), 0);
+                break;
             case 50: {
-                Check(Device != nullptr && Ready, "device kept after the dialog");
+                Check(!Windowed && BackBufferDesc.Width == CurrentMode().Width,
+                      "full screen chosen in the dialog with the mouse");
                 HWND window = MainWindow;
                 std::thread([window] { SendMessageA(window, WM_CLOSE, 0, 0); }).detach();
                 break;
