@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/d3d_helpers.h"
 #include "framework/graphics_application.h"
 
 namespace {
@@ -24,8 +25,10 @@ void GraphicsApplication::ReadBackBufferDescription() {
 }
 
 void GraphicsApplication::SetUpCursor() {
-    // The device cursor image (CopyCursorToDevice) belongs to the helper functions.
-    if (ShowCursorWhenFullscreen && !Windowed) Device->ShowCursor(TRUE);
+    if (ShowCursorWhenFullscreen && !Windowed) {
+        CopyCursorToDevice(Device, GetClassCursor(MainWindow), TRUE);
+        Device->ShowCursor(TRUE);
+    }
     if (ClipCursorWhenFullscreen) {
         if (!Windowed) {
             RECT r;

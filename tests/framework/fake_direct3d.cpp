@@ -167,3 +167,16 @@ HRESULT FakeDirect3D::CreateDevice(UINT a, D3DDEVTYPE t, HWND, DWORD behaviour, 
     *device = lastDevice;
     return S_OK;
 }
+
+BOOL FakeDevice::ShowCursor(BOOL show) {
+    Log(owner, show ? "Device::ShowCursor 1" : "Device::ShowCursor 0");
+    return FALSE;
+}
+
+HRESULT FakeDevice::CreateImageSurface(UINT width, UINT height, D3DFORMAT, IDirect3DSurface8** surface) {
+    char line[64];
+    std::snprintf(line, sizeof(line), "Device::CreateImageSurface %ux%u", width, height);
+    Log(owner, line);
+    if (surface) *surface = nullptr;
+    return E_OUTOFMEMORY;
+}

@@ -40,13 +40,13 @@ public:
     HRESULT GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS*) override { return S_OK; }
     HRESULT SetCursorProperties(UINT, UINT, IDirect3DSurface8*) override { return S_OK; }
     void SetCursorPosition(int, int, DWORD) override { ++cursorMoves; }
-    BOOL ShowCursor(BOOL) override { return FALSE; }
+    BOOL ShowCursor(BOOL show) override;
     HRESULT Reset(D3DPRESENT_PARAMETERS* p) override;
     HRESULT Present(const RECT*, const RECT*, HWND, const void*) override;
     HRESULT GetBackBuffer(UINT, D3DBACKBUFFER_TYPE, IDirect3DSurface8** s) override;
     HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture8**) override { return E_NOTIMPL; }
     HRESULT CreateVertexBuffer(UINT, DWORD, DWORD, D3DPOOL, IDirect3DVertexBuffer8**) override { return E_NOTIMPL; }
-    HRESULT CreateImageSurface(UINT, UINT, D3DFORMAT, IDirect3DSurface8**) override { return E_NOTIMPL; }
+    HRESULT CreateImageSurface(UINT width, UINT height, D3DFORMAT format, IDirect3DSurface8** surface) override;
     HRESULT BeginScene() override { return S_OK; }
     HRESULT EndScene() override { return S_OK; }
     HRESULT Clear(DWORD, const D3DRECT*, DWORD, D3DCOLOR, float, DWORD) override { return S_OK; }

@@ -296,6 +296,21 @@ TEST_F(FrameworkTest, AltReturnTogglesFullScreenAndBack) {
     EXPECT_TRUE(g_boxes.empty());
 }
 
+TEST_F(FrameworkTest, FullScreenCursorIsCopiedToTheDeviceWhenAsked) {
+    TestApp app;
+    app.ShowCursorWhenFullscreen = TRUE;
+    ASSERT_EQ(Start(app), S_OK);
+    for (const auto& line : app.log) EXPECT_EQ(line.find("Cursor"), std::string::npos) << line;  // windowed: nothing
+    const size_t mark = app.log.size();
+    SendMessageA(app.MainWindow, WM_COMMAND, MAKEWPARAM(CMD_TOGGLE_FULLSCREEN, 1), 0);
+    const Log after = Since(app, mark);
+    ASSERT_EQ(after.size(), 5u);
+    EXPECT_EQ(after[1], "Device::Reset 1024x768 fullscreen");
+    EXPECT_EQ(after[2].rfind("Device::CreateImageSurface ", 0), 0u);  // the class cursor's image
+    EXPECT_EQ(after[3], "Device::ShowCursor 1");
+    EXPECT_EQ(after[4], "PrepareDeviceObjects");
+}
+
 TEST_F(FrameworkTest, FullScreenOnlyDeviceMovesToWindowedDeviceByRecreation) {
     TestApp app;
     ASSERT_EQ(Start(app), S_OK);
