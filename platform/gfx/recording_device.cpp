@@ -129,6 +129,20 @@ HRESULT RecordingDevice::GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* p)
 }
 HRESULT RecordingDevice::SetCursorProperties(UINT x, UINT y, IDirect3DSurface8* image) {
     RECORD_OR_FAIL("SetCursorProperties", x, y, Ptr(image));
+    D3DSURFACE_DESC desc{};
+    D3DLOCKED_RECT lr{};
+    if (image && SUCCEEDED(image->GetDesc(&desc)) && desc.Format == D3DFMT_A8R8G8B8 &&
+        SUCCEEDED(image->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
+        // The image's pixels, rows top-down without padding.
+        DeviceCall& call = calls.back();
+        call.args.push_back(desc.Width);
+        call.args.push_back(desc.Height);
+        for (UINT y = 0; y < desc.Height; ++y) {
+            const BYTE* row = static_cast<const BYTE*>(lr.pBits) + static_cast<size_t>(y) * static_cast<size_t>(lr.Pitch);
+            call.vertices.insert(call.vertices.end(), row, row + desc.Width * 4);
+        }
+        image->UnlockRect();
+    }
     return inner_->SetCursorProperties(x, y, image);
 }
 void RecordingDevice::SetCursorPosition(int x, int y, DWORD flags) {

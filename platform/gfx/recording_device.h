@@ -12,7 +12,7 @@
 struct DeviceCall {
     std::string name;          // the method name, e.g. "SetRenderState"
     std::vector<DWORD> args;   // numbers as passed (floats as bits, pointers as 0 / 1)
-    std::vector<BYTE> vertices;  // DrawPrimitive(UP): the bytes of the vertices drawn
+    std::vector<BYTE> vertices;  // DrawPrimitive(UP): the vertices drawn; SetCursorProperties: the image (args + width, height)
     DWORD fvf = 0;             // DrawPrimitive(UP): the vertex format in force
     UINT stride = 0;
 };
