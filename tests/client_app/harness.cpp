@@ -1,7 +1,10 @@
 #include "tests/client_app/harness.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,6 +84,42 @@ ClientProcess::~ClientProcess()
     }
     if (input_ >= 0) close(input_);
     if (reader_.joinable()) reader_.join();
+    if (terminal_ >= 0) close(terminal_);
+}
+
+bool ClientProcess::StartOnTerminal(const Scratch& scratch)
+{
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return false;
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        setsid();
+        ioctl(slave, TIOCSCTTY, 0);
+        dup2(slave, STDIN_FILENO);
+        dup2(slave, STDOUT_FILENO);
+        dup2(slave, STDERR_FILENO);
+        if (slave > STDERR_FILENO) close(slave);
+        if (chdir(scratch.Path().c_str()) != 0) _exit(126);
+        setenv("XDG_CONFIG_HOME", scratch.ConfigHome().c_str(), 1);
+        execl(CLIENT_PROGRAM, CLIENT_PROGRAM, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    pid_ = pid;
+    terminal_ = master;
+    input_ = dup(master);
+    reader_ = std::thread([this, fd = dup(master)] { ReadLoop(fd); });
+    return true;
+}
+
+bool ClientProcess::TerminalLocalModes(unsigned* modes) const
+{
+    termios t{};
+    if (terminal_ < 0 || tcgetattr(terminal_, &t) != 0) return false;
+    *modes = static_cast<unsigned>(t.c_lflag);
+    return true;
 }
 
 bool ClientProcess::Start(const Scratch& scratch, const std::string& configHome)

@@ -48,6 +48,11 @@ public:
     ~ClientProcess();
     // configHome empty: the scratch folder's own.
     bool Start(const Scratch& scratch, const std::string& configHome = "");
+    // The same on a new pseudo-terminal (its controlling terminal).
+    bool StartOnTerminal(const Scratch& scratch);
+    // Local modes of that terminal now (ICANON, ECHO, ...).
+    bool TerminalLocalModes(unsigned* modes) const;
+    pid_t Pid() const { return pid_; }
     void Type(const std::string& keys);
     // Waits until the output holds `text` after position `from`; returns its position
     // or npos after the time-out.
@@ -62,6 +67,7 @@ private:
     void ReadLoop(int fd);
     pid_t pid_ = -1;
     int input_ = -1;
+    int terminal_ = -1;  // pseudo-terminal master, when on one
     int status_ = -1;
     std::thread reader_;
     mutable std::mutex mutex_;
