@@ -52,8 +52,12 @@ protected:
         device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 1.0f, 0);
     }
     void TearDown() override {
-        if (device_) EXPECT_EQ(device_->Release(), 0u);
-        if (d3d_) EXPECT_EQ(d3d_->Release(), 0u);
+        if (device_) {
+            EXPECT_EQ(device_->Release(), 0u);
+        }
+        if (d3d_) {
+            EXPECT_EQ(d3d_->Release(), 0u);
+        }
     }
     std::uint32_t Pixel(int x, int y) {
         std::vector<std::uint32_t> pixels;
