@@ -49,6 +49,16 @@ public:
     ClientProcess client;
 };
 
+// Waits until the file holds the text.
+bool FileHas(const Scratch& scratch, const std::string& name, const std::string& text)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (scratch.ReadFile(name).find(text) != npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
 std::vector<Received> StatusOf(const std::vector<Received>& all, std::uint8_t type)
 {
     std::vector<Received> out;
@@ -107,11 +117,10 @@ TEST(ClientSession, InitialStateOfANewViewInItsOrder)
             EXPECT_FLOAT_EQ(p.W, 0.8f);
         }
     }
-    const std::string out = s.client.Output();
-    EXPECT_NE(out.find("] DPNID peer program requesting connection:  "), npos);
-    EXPECT_NE(out.find("] Propulsion now engaged via connected peer...\n"), npos);
-    EXPECT_NE(out.find("] Peer program application instance assigned slot:  0\n"), npos);
-    EXPECT_NE(out.find("] Sent new peer application all ship position data...\n"), npos);
+    EXPECT_NE(s.client.WaitFor("] DPNID peer program requesting connection:  ", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("] Propulsion now engaged via connected peer...\n", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("] Peer program application instance assigned slot:  0\n", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("] Sent new peer application all ship position data...\n", 5000), npos);
     s.Leave();
 }
 
@@ -166,16 +175,14 @@ TEST(ClientSession, RelaysTheServersMessagesToBothViewsUnchangedWithTheirModes)
         EXPECT_EQ(got[8].data, StatusBytes(down));
         EXPECT_TRUE(got[8].guaranteed);
     }
-    const std::string out = s.client.Output();
-    EXPECT_NE(out.find("] --- Incoming message from IVR:  52"), npos);
-    EXPECT_NE(out.find("         hello views\n"), npos);
-    EXPECT_NE(out.find("] Was player number:  4\n"), npos);
-    EXPECT_NE(out.find("] Player logged off:  4\n"), npos);
-    EXPECT_NE(out.find("[Error!] Server is shutting down, please reconnect in a few minutes...\n"), npos);
+    EXPECT_NE(s.client.WaitFor("] --- Incoming message from IVR:  52", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("         hello views\n", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("] Was player number:  4\n", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("] Player logged off:  4\n", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("[Error!] Server is shutting down, please reconnect in a few minutes...\n", 5000), npos);
     // Position and velocity reports reach the log.
-    const std::string log = s.scratch.ReadFile("logfile.txt");
-    EXPECT_NE(log.find("2fS x3.000 y-2.250 z3.000 4@4002.000\r\n"), npos) << log;
-    EXPECT_NE(log.find("4fS i6.000 j-2.250 k3.000 @4004.000\r\n"), npos) << log;
+    EXPECT_TRUE(FileHas(s.scratch, "logfile.txt", "2fS x3.000 y-2.250 z3.000 4@4002.000\r\n"));
+    EXPECT_TRUE(FileHas(s.scratch, "logfile.txt", "4fS i6.000 j-2.250 k3.000 @4004.000\r\n"));
 
     // After the shut-down notice nothing more reaches the views, key '4' included.
     a.inbox.Clear();
@@ -206,16 +213,16 @@ TEST(ClientSession, RegistrationSlotsPropulsionAndLeaveNotices)
     ASSERT_TRUE(s.Attach(second, true));
     ASSERT_EQ(second.inbox.All().size(), 1u);
     EXPECT_EQ(second.inbox.All()[0].data, StatusBytes(MakeStatusPacket(0, 255, 0, 0, 0, 0)));
-    EXPECT_NE(s.client.Output().find("] Propulsion already enabled through another peer!\n"), npos);
+    EXPECT_NE(s.client.WaitFor("] Propulsion already enabled through another peer!\n", 5000), npos);
 
     // Without propulsion a view gets the second slot; a fourth is one too many.
     ASSERT_TRUE(s.Attach(third, false));
     EXPECT_TRUE(IsStatus(third.inbox.All().back(), STATUS_SETUP_COMPLETE));
-    EXPECT_NE(s.client.Output().find("] Peer program application instance assigned slot:  1\n"), npos);
+    EXPECT_NE(s.client.WaitFor("] Peer program application instance assigned slot:  1\n", 5000), npos);
     ASSERT_TRUE(s.Attach(fourth, false));
     ASSERT_EQ(fourth.inbox.All().size(), 1u);
     EXPECT_TRUE(IsStatus(fourth.inbox.All()[0], STATUS_CONFIGURATION, VESSEL_NONE));
-    EXPECT_NE(s.client.Output().find("] Too many peer programs currently attached!\n"), npos);
+    EXPECT_NE(s.client.WaitFor("] Too many peer programs currently attached!\n", 5000), npos);
 
     // Leaving without a slot: a line, nothing to the server.
     s.server.inbox.Clear();
@@ -224,8 +231,8 @@ TEST(ClientSession, RegistrationSlotsPropulsionAndLeaveNotices)
     // The pilot leaves: propulsion disengaged, slot 0 free, the leave notice.
     pilot.Close();
     ASSERT_NE(s.client.WaitFor("] Peer application instance occupied slot:  0\n"), npos) << s.client.Output();
-    EXPECT_NE(s.client.Output().find("] DPNID peer program disconnected:  "), npos);
-    EXPECT_NE(s.client.Output().find("] Propulsion now disengaged...\n"), npos);
+    EXPECT_NE(s.client.WaitFor("] DPNID peer program disconnected:  ", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("] Propulsion now disengaged...\n", 5000), npos);
     Received leave;
     ASSERT_TRUE(s.server.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_SHUTDOWN); }, 3000, &leave));
     EXPECT_TRUE(leave.guaranteed);
@@ -317,7 +324,7 @@ TEST(ClientSession, ViewReportsGoToTheServerAndTheOtherViewWithTheirModes)
     EXPECT_EQ(got[4].data, withOwn(marker));
     // Nothing comes back to the sender.
     EXPECT_TRUE(pilot.inbox.All().empty());
-    EXPECT_NE(s.scratch.ReadFile("logfile.txt").find("4fP i0.500 j0.250 k-0.125 @2939.600\r\n"), npos);
+    EXPECT_TRUE(FileHas(s.scratch, "logfile.txt", "4fP i0.500 j0.250 k-0.125 @2939.600\r\n"));
     s.Leave();
 }
 
@@ -352,7 +359,7 @@ TEST(ClientSession, ConsoleKeys)
     // ENTER: a chat line to the server and the views.
     s.client.Type("\nhello universe\n");
     ASSERT_NE(s.client.WaitFor("] Message sent successfully!\n"), npos) << s.client.Output();
-    EXPECT_NE(s.client.Output().find("> hello universe\n"), npos);
+    EXPECT_NE(s.client.WaitFor("> hello universe\n", 5000), npos);
     Received chat;
     ASSERT_TRUE(s.server.inbox.WaitFor([](const Received& r) { return r.data.size() == 82; }, 3000, &chat));
     EXPECT_FALSE(chat.guaranteed);
@@ -466,8 +473,8 @@ TEST(ClientSession, WithTheStandInServerDronesAndChatReachTheViews)
     EXPECT_TRUE(drone.guaranteed);
     ASSERT_TRUE(standin.Command("chat greetings pilot"));
     ASSERT_NE(client.WaitFor("         greetings pilot\n"), npos) << client.Output();
-    EXPECT_NE(client.Output().find("] --- Incoming message from IVR:  529001\n"), npos);
-    EXPECT_NE(client.Output().find("] Was player number:  7\n"), npos);
+    EXPECT_NE(client.WaitFor("] --- Incoming message from IVR:  529001\n", 5000), npos);
+    EXPECT_NE(client.WaitFor("] Was player number:  7\n", 5000), npos);
     ASSERT_TRUE(view.inbox.WaitFor([](const Received& r) { return r.data.size() == 82 && r.data[0] == 0; }));
     // The view's registration reached the server, guaranteed.
     bool seen = false;
@@ -551,13 +558,13 @@ TEST(ClientSession, HostileTrafficLeavesTheClientUpAndRelaying)
             EXPECT_NE(r.data[0], STATUS_SETUP_COMPLETE);
         }
     }
+    EXPECT_NE(s.client.WaitFor("\n         " + std::string(80, 'Q') + "\n", 5000), npos);
+    EXPECT_NE(s.client.WaitFor("\n         hi!\n", 5000), npos);
     const std::string out = s.client.Output();
-    EXPECT_NE(out.find("\n         " + std::string(80, 'Q') + "\n"), npos);
-    EXPECT_NE(out.find("\n         hi!\n"), npos);
     EXPECT_EQ(out.find("bad vessel"), npos);
     EXPECT_EQ(out.find("our vessel number:  8"), npos);
     EXPECT_EQ(out.find("our vessel number:  254"), npos);
-    EXPECT_NE(out.find("[Error!] Maximum number of players, please try again soon!  255\n"), npos);
+    EXPECT_NE(s.client.WaitFor("[Error!] Maximum number of players, please try again soon!  255\n", 5000), npos);
     EXPECT_EQ(out.find("runtime error"), npos) << out;
 
     // From the view: odd sizes, a registration with wild floats.
