@@ -65,26 +65,35 @@ int Distance(std::uint32_t a, std::uint32_t b) {
     return dr * dr + dg * dg + db * db;
 }
 
-// Endpoints from the bounding box of the texels that count; nearest indices.
+// Endpoints: the two texels that count and lie farthest apart; nearest indices.
 void EncodeColour(const std::uint32_t in[16], bool dxt1Alpha, std::uint8_t* p) {
     bool transparent = false;
-    unsigned lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-    int counted = 0;
+    int counted[16];
+    int n = 0;
     for (int i = 0; i < 16; ++i) {
         if (dxt1Alpha && A(in[i]) < 128) {
             transparent = true;
-            continue;
+        } else {
+            counted[n++] = i;
         }
-        const unsigned ch[3] = {R(in[i]), G(in[i]), B(in[i])};
-        for (int k = 0; k < 3; ++k) {
-            lo[k] = std::min(lo[k], ch[k]);
-            hi[k] = std::max(hi[k], ch[k]);
-        }
-        ++counted;
     }
-    if (counted == 0) lo[0] = lo[1] = lo[2] = hi[0] = hi[1] = hi[2] = 0;
-    unsigned e0 = To565(Argb(255, hi[0], hi[1], hi[2]));
-    unsigned e1 = To565(Argb(255, lo[0], lo[1], lo[2]));
+    std::uint32_t end0 = 0, end1 = 0;
+    if (n > 0) {
+        end0 = end1 = in[counted[0]];
+        int best = -1;
+        for (int a = 0; a < n; ++a) {
+            for (int b = a; b < n; ++b) {
+                const int d = Distance(in[counted[a]], in[counted[b]]);
+                if (d > best) {
+                    best = d;
+                    end0 = in[counted[a]];
+                    end1 = in[counted[b]];
+                }
+            }
+        }
+    }
+    unsigned e0 = To565(end0);
+    unsigned e1 = To565(end1);
     if (transparent) {
         if (e0 > e1) std::swap(e0, e1);  // 3-colour mode: colour 0 <= colour 1
     } else if (e0 < e1) {
