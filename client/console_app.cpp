@@ -214,12 +214,12 @@ void MoveVessel(int i, float now)
     D3DXMatrixMultiply(&s.viewMatrix, &s.viewMatrix, &translation);
 }
 
-void ConsoleLoop()
+// previous: application time at the connection (start-up step 11).
+void ConsoleLoop(float previous)
 {
     DPN_CONNECTION_INFO stats{};
     stats.dwSize = sizeof stats;
     float accumulator = 1.0f;
-    float previous = FrameClock(CLOCK_SINCE_RESET);
     for (;;) {
         Sleep(100);
         int key = 0;
@@ -265,7 +265,8 @@ void ConsoleLoop()
 }
 
 // Start-up steps up to hosting; false when one fails (its line is printed).
-bool StartUp()
+// t0: application time when the connection was made.
+bool StartUp(float* t0)
 {
     ReadRegistration();
     if (!ReadPlanetRotation()) return false;
@@ -306,10 +307,10 @@ bool StartUp()
         return false;
     }
     std::printf("[%06i] Connection successful!\n", ConsoleSeconds());
-    const float t0 = FrameClock(CLOCK_SINCE_RESET);
+    *t0 = FrameClock(CLOCK_SINCE_RESET);
     for (ShipRecord& s : Ships) {
         ScopedSection ship(s.lock);
-        s.lastUpdate = t0;
+        s.lastUpdate = *t0;
     }
     // Until the configuration is complete, or the server refused us or went away.
     while (SetupConfirmed.load() == 0) {
@@ -333,8 +334,9 @@ void RunConsoleClient()
     console::Open();
     SetX87Precision64();
     FrameClock(CLOCK_RESUME);
-    if (StartUp()) {
-        ConsoleLoop();
+    float t0 = 0.0f;
+    if (StartUp(&t0)) {
+        ConsoleLoop(t0);
         const StatusPacket leaving = MakeStatusPacket(STATUS_SHUTDOWN, 0, 0.0f, 0.0f, 0.0f, 0.0f);
         SendToPeer(0, &leaving, sizeof leaving, true, 0);
         SessionOnline.store(0);

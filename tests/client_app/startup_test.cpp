@@ -214,6 +214,40 @@ TEST(ClientStartup, ShutDownNoticeOrLostSessionBeforeConfigurationCompleteEndsTh
     }
 }
 
+TEST(ClientStartup, ShutDownNoticeRightAfterTheConfigurationKeepsTheLocalSessionOffline)
+{
+    // Configuration, "complete" and the shut-down notice back to back: the notice is
+    // handled while the client is still setting up its local session, or just after.
+    ScriptedServer::Options o;
+    o.configure = false;
+    ScriptedServer server(o);
+    ASSERT_TRUE(server.Start());
+    Scratch scratch;
+    ClientProcess client;
+    ASSERT_TRUE(client.Start(scratch));
+    ASSERT_NE(client.WaitFor("Connection successful!\n", 15000), npos) << client.Output();
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_CONFIGURATION, 1, 0, 142, 1, 77), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_SETUP_COMPLETE, 0, 0, 0, 0, 0), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_SHUTDOWN, 0, 0, 0, 0, 0), true), S_OK);
+    ASSERT_NE(client.WaitFor("[Error!] Server is shutting down"), npos) << client.Output();
+    if (client.WaitFor("Ready to host peer programs...\n", 3000) != npos) {
+        // Offline: a view gets no answer and the server no once-a-second reports.
+        server.inbox.Clear();
+        TestView view;
+        if (SUCCEEDED(view.Join())) {
+            ASSERT_EQ(view.Register(true), S_OK);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            EXPECT_TRUE(view.inbox.All().empty());
+        }
+        for (const Received& r : server.inbox.All()) EXPECT_FALSE(IsStatus(r, STATUS_POSITION));
+        EXPECT_EQ(client.Output().find("Propulsion now engaged"), npos);
+        client.Type("1");
+    }
+    ASSERT_NE(client.WaitFor("Press any key to exit...\n"), npos) << client.Output();
+    client.Type("x");
+    EXPECT_EQ(client.WaitExit(), 0);
+}
+
 TEST(ClientStartup, ConnectsToTheNewerOfTwoAnsweringSessions)
 {
     ScriptedServer::Options oa, ob;
