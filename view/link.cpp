@@ -54,6 +54,14 @@ void StoreRecord(Projectile& shot, const ProjectileRecord& r)
     shot.LaunchTime = r.LaunchTime;
 }
 
+bool IsFiniteRecord(const ProjectileRecord& r)
+{
+    for (float f : {r.Position[0], r.Position[1], r.Position[2], r.Velocity[0], r.Velocity[1], r.Velocity[2],
+                    r.LaunchTime})
+        if (!std::isfinite(f)) return false;
+    return true;
+}
+
 // Initial set-up: the own vessel number, the universe clock and every vessel's
 // drawing values.
 void HandleSetup(const StatusPacket& p)
@@ -65,9 +73,9 @@ void HandleSetup(const StatusPacket& p)
         RequestClose();
         return;
     }
-    // A vessel number outside the table, or a repeated set-up once the initial state
-    // is complete, is not acted on.
-    if (!IsVesselIndex(v) || InitialStateComplete.load()) return;
+    // A vessel number outside the table, a clock that is not a number, or a repeated
+    // set-up once the initial state is complete, is not acted on.
+    if (!IsVesselIndex(v) || !std::isfinite(p.X) || !std::isfinite(p.Z) || InitialStateComplete.load()) return;
 
     LocalTimeAtSetup = FrameClock(CLOCK_SINCE_RESET);
     UniverseSecondsAtSetup = p.X + static_cast<float>(roundTrip) * 0.0005f;
@@ -226,6 +234,11 @@ void HandleStatusPacket(const StatusPacket& p)
         break;
     }
     if (p.Type > STATUS_TYPE_LAST || !IsVesselIndex(p.Vessel)) return;
+    // Positions, velocities, attitudes and rates that are not numbers never reach a
+    // vessel (a bad ground radius or sample time is bounded where it is used).
+    const bool finite = std::isfinite(p.X) && std::isfinite(p.Y) && std::isfinite(p.Z);
+    if (!finite && p.Type != STATUS_PLAYER_ONLINE && p.Type != STATUS_PLAYER_OFFLINE) return;
+    if (p.Type == STATUS_ATTITUDE && !std::isfinite(p.W)) return;
 
     VesselState& vessel = Vessels[p.Vessel];
     switch (p.Type) {
@@ -299,15 +312,18 @@ void HandleEventPacket(const EventPacket& packet, std::size_t receivedSize)
         }
         Board.Brightness[0] = 255.0f;
     } else if (packet.Kind == EVENT_PROJECTILE) {
-        // A shot whose record did not arrive whole is dropped.
+        // A shot whose record did not arrive whole, or holds a value that is not a
+        // number (it would never expire and would hold its slot), is dropped.
         if (receivedSize < 2 + PROJECTILE_RECORD_SIZE) return;
+        const ProjectileRecord record = ReadProjectile(packet);
+        if (!IsFiniteRecord(record)) return;
         for (Projectile& shot : Projectiles) {
             ScopedSection lock(shot.Lock);
             if (shot.Active) continue;
             shot.Active = 1;
             shot.Exploded = 0;
             shot.FrameCounter = static_cast<std::uint8_t>(crt::Rand() * 19 / 32767);
-            StoreRecord(shot, ReadProjectile(packet));
+            StoreRecord(shot, record);
             shot.Owner = packet.Vessel;
             return;
         }

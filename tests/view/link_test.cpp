@@ -228,6 +228,56 @@ TEST_F(Link, VesselNumbersOutsideTheTableAreIgnored)
     EXPECT_EQ(Recorder().closePosts, 0);
 }
 
+TEST_F(Link, ValuesThatAreNotNumbersNeverReachAVessel)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    Started(0);
+    VesselState& v = Vessels[3];
+    v.Velocity = D3DXVECTOR3(0.1f, 0.2f, 0.3f);
+    v.Attitude = D3DXQUATERNION(0, 0, 0, 1);
+    v.Rates = D3DXVECTOR3(0.01f, 0.02f, 0.03f);
+    v.GroundRadius = 2945.0f;
+    for (int axis = 0; axis < 4; ++axis) {
+        for (float bad : {nan, inf, -inf}) {
+            float f[4] = {1.0f, 2.0f, 3.0f, 4.0f};
+            f[axis] = bad;
+            if (axis < 3) {
+                Deliver(STATUS_POSITION, 3, f[0], f[1], f[2], 5.0f);
+                Deliver(STATUS_VELOCITY, 3, f[0], f[1], f[2], 2950.0f);
+                Deliver(STATUS_RATES, 3, f[0], f[1], f[2], 5.0f);
+                Deliver(STATUS_RATES, 0, f[0], f[1], f[2], 5.0f);  // own: the sticks too
+            }
+            Deliver(STATUS_ATTITUDE, 3, f[0], f[1], f[2], f[3]);
+        }
+    }
+    EXPECT_EQ(v.TargetPosition, D3DXVECTOR3());
+    EXPECT_EQ(v.Velocity, D3DXVECTOR3(0.1f, 0.2f, 0.3f));
+    EXPECT_FLOAT_EQ(v.GroundRadius, 2945.0f);
+    EXPECT_EQ(v.Attitude, D3DXQUATERNION(0, 0, 0, 1));
+    EXPECT_EQ(v.Rates, D3DXVECTOR3(0.01f, 0.02f, 0.03f));
+    EXPECT_EQ(Vessels[0].Rates, D3DXVECTOR3());
+    EXPECT_EQ(StickPitch.load(), 0.0f);
+    EXPECT_EQ(StickYaw.load(), 0.0f);
+
+    // Before the start-up ends a position places the vessel directly: never as NaN.
+    ResetViewState();
+    Deliver(STATUS_CONFIGURATION, 1, 10.0f, 0.0f, 2.0f, 5.0f);
+    Deliver(STATUS_POSITION, 4, nan, 2950.0f, 0.0f, 5.0f);
+    EXPECT_EQ(Vessels[4].DoublePosition[0], 0.0);
+    EXPECT_EQ(Vessels[4].Position, D3DXVECTOR3());
+
+    // A set-up whose clock is not a number is not acted on; the end of the initial
+    // state then ends the start-up.
+    ResetViewState();
+    Deliver(STATUS_CONFIGURATION, 1, nan, 0.0f, 2.0f, 5.0f);
+    Deliver(STATUS_CONFIGURATION, 1, 10.0f, 0.0f, inf, 5.0f);
+    EXPECT_EQ(OwnVesselIndex.load(), VESSEL_NONE);
+    EXPECT_EQ(UniverseSecondsAtSetup.load(), 0.0f);
+    Deliver(STATUS_SETUP_COMPLETE, 0);
+    EXPECT_FALSE(WaitForInitialState());
+}
+
 TEST_F(Link, SetupWithAVesselNumberOutsideTheTableIsIgnored)
 {
     for (std::uint8_t v : {std::uint8_t(8), std::uint8_t(254)}) Deliver(STATUS_CONFIGURATION, v, 1, 2, 3, 4);
@@ -385,6 +435,16 @@ TEST_F(Link, MalformedShotsAreDropped)
     DeliverEvent(MakeProjectilePacket(8, Shot(1.0f)));
     DeliverEvent(MakeProjectilePacket(255, Shot(1.0f)));
     DeliverEvent(MakeProjectilePacket(1, Shot(1.0f)), 25);  // record cut short
+    // A value that is not a number would keep its slot for ever: dropped.
+    for (int field = 0; field < 7; ++field) {
+        for (float bad : {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()}) {
+            ProjectileRecord r = Shot(1.0f);
+            float* values[7] = {&r.Position[0], &r.Position[1], &r.Position[2], &r.Velocity[0],
+                                &r.Velocity[1], &r.Velocity[2], &r.LaunchTime};
+            *values[field] = bad;
+            DeliverEvent(MakeProjectilePacket(1, r));
+        }
+    }
     for (const Projectile& s : Projectiles) EXPECT_EQ(s.Active, 0);
     DeliverEvent(MakeProjectilePacket(1, Shot(1.0f)), 30);  // just whole
     EXPECT_EQ(Projectiles[0].Active, 1);
