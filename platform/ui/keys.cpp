@@ -50,7 +50,29 @@ WORD ScanCodeOfVirtualKey(WORD vk, bool* extended) {
     return 0;
 }
 
-WORD VirtualKeyFromDisplayKey(int key, int scancode, WORD* scanCode, bool* extended) {
+WORD VirtualKeyFromDisplayKey(int key, int scancode, bool numLock, WORD* scanCode, bool* extended) {
+    // The keypad by position: its digits and decimal point follow NumLock.
+    struct KeypadEntry {
+        int scancode;
+        WORD digit;
+        WORD navigation;
+        WORD scan;
+    };
+    static const KeypadEntry kKeypad[] = {
+        {SDL_SCANCODE_KP_0, VK_NUMPAD0, VK_INSERT, 0x52}, {SDL_SCANCODE_KP_1, VK_NUMPAD1, VK_END, 0x4F},
+        {SDL_SCANCODE_KP_2, VK_NUMPAD2, VK_DOWN, 0x50},   {SDL_SCANCODE_KP_3, VK_NUMPAD3, VK_NEXT, 0x51},
+        {SDL_SCANCODE_KP_4, VK_NUMPAD4, VK_LEFT, 0x4B},   {SDL_SCANCODE_KP_5, VK_NUMPAD5, VK_CLEAR, 0x4C},
+        {SDL_SCANCODE_KP_6, VK_NUMPAD6, VK_RIGHT, 0x4D},  {SDL_SCANCODE_KP_7, VK_NUMPAD7, VK_HOME, 0x47},
+        {SDL_SCANCODE_KP_8, VK_NUMPAD8, VK_UP, 0x48},     {SDL_SCANCODE_KP_9, VK_NUMPAD9, VK_PRIOR, 0x49},
+        {SDL_SCANCODE_KP_PERIOD, VK_DECIMAL, VK_DELETE, 0x53},
+    };
+    for (const KeypadEntry& k : kKeypad) {
+        if (k.scancode != scancode) continue;
+        if (scanCode) *scanCode = k.scan;
+        if (extended) *extended = false;
+        return numLock ? k.digit : k.navigation;
+    }
+
     WORD vk = 0;
     bool ext = false;
     if (key >= 'a' && key <= 'z') {
@@ -130,7 +152,6 @@ WORD VirtualKeyFromDisplayKey(int key, int scancode, WORD* scanCode, bool* exten
             default: break;
         }
     }
-    (void)scancode;
     bool tableExt = false;
     const WORD scan = vk ? ScanCodeOfVirtualKey(vk, &tableExt) : 0;
     if (scanCode) *scanCode = scan;

@@ -389,7 +389,8 @@ bool HandleDisplayEvent(const SDL_Event& e) {
             if (!w) return false;
             WORD scan = 0;
             bool ext = false;
-            const WORD vk = VirtualKeyFromDisplayKey(e.key.keysym.sym, e.key.keysym.scancode, &scan, &ext);
+            const WORD vk = VirtualKeyFromDisplayKey(e.key.keysym.sym, e.key.keysym.scancode,
+                                                     (e.key.keysym.mod & KMOD_NUM) != 0, &scan, &ext);
             KeyInput(w, vk, scan, ext, e.type == SDL_KEYDOWN, e.key.repeat != 0);
             return true;
         }
@@ -866,7 +867,8 @@ BOOL TranslateMessage(const MSG* msg) {
     const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
     const bool control = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
     const bool caps = (GetKeyState(VK_CAPITAL) & 1) != 0;
-    const bool numLock = (GetKeyState(VK_NUMLOCK) & 1) == 0;  // treated as on unless toggled off
+    // Keypad digits arrive as VK_NUMPAD0-9 only while NumLock is on, so they always type.
+    const bool numLock = true;
     const WORD ch = CharacterOfVirtualKey(vk, shift, control && msg->message == WM_KEYDOWN, caps, numLock);
     if (ch == 0) return FALSE;
     MSG m = *msg;

@@ -8,6 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include <SDL2/SDL.h>
+
+#include "platform/ui/keys.h"
 #include "platform/ui/window.h"
 
 namespace {
@@ -138,6 +141,44 @@ TEST_F(MessageTest, KeysCarryVirtualKeysScanCodesAndTranslatedCharacters) {
     ASSERT_EQ(downs.size(), 2u);
     EXPECT_FALSE(downs[0].lParam & (1 << 30));
     EXPECT_TRUE(downs[1].lParam & (1 << 30));  // repeat: the key was down before
+}
+
+TEST_F(MessageTest, KeypadFollowsNumLockAndItsDigitsAlwaysType) {
+    struct Case {
+        int scancode;
+        bool numLock;
+        WORD vk;
+    };
+    const Case cases[] = {
+        {SDL_SCANCODE_KP_1, true, VK_NUMPAD1}, {SDL_SCANCODE_KP_1, false, VK_END},
+        {SDL_SCANCODE_KP_7, false, VK_HOME},   {SDL_SCANCODE_KP_8, false, VK_UP},
+        {SDL_SCANCODE_KP_2, false, VK_DOWN},   {SDL_SCANCODE_KP_4, false, VK_LEFT},
+        {SDL_SCANCODE_KP_6, false, VK_RIGHT},  {SDL_SCANCODE_KP_0, false, VK_INSERT},
+        {SDL_SCANCODE_KP_5, false, VK_CLEAR},  {SDL_SCANCODE_KP_PERIOD, false, VK_DELETE},
+        {SDL_SCANCODE_KP_PERIOD, true, VK_DECIMAL},
+    };
+    for (const Case& c : cases) {
+        WORD scan = 0;
+        bool extended = true;
+        const int key = static_cast<int>(SDL_SCANCODE_TO_KEYCODE(c.scancode));
+        EXPECT_EQ(VirtualKeyFromDisplayKey(key, c.scancode, c.numLock, &scan, &extended), c.vk) << c.scancode;
+        EXPECT_FALSE(extended) << c.scancode;  // the keypad's own keys are not extended
+        EXPECT_NE(scan, 0) << c.scancode;
+    }
+    // The separate navigation block stays extended, whatever NumLock says.
+    WORD scan = 0;
+    bool extended = false;
+    EXPECT_EQ(VirtualKeyFromDisplayKey(SDLK_END, SDL_SCANCODE_END, false, &scan, &extended), VK_END);
+    EXPECT_TRUE(extended);
+    EXPECT_EQ(VirtualKeyFromDisplayKey('a', SDL_SCANCODE_A, false, &scan, &extended), 'A');
+
+    // A keypad digit types its digit even after NumLock was pressed here.
+    Press(VK_NUMLOCK);
+    g_seen.clear();
+    Press(VK_NUMPAD1);
+    Drain();
+    ASSERT_EQ(Of(WM_CHAR).size(), 1u);
+    EXPECT_EQ(Of(WM_CHAR)[0].wParam, static_cast<WPARAM>('1'));
 }
 
 TEST_F(MessageTest, AcceleratorsBecomeCommandsAndHideTheirKeys) {
