@@ -1,5 +1,7 @@
 #include "client/client_state.h"
 
+#include "client/ship_systems.h"
+
 #include "tests/client_core/test_folder.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,77 @@
 #include <vector>
 
 namespace {
+
+// The shared records as they stand before any test touches them: every field
+// zero, whatever the record (nothing but the locks is set up at load).
+bool AllZero(const void* p, std::size_t n)
+{
+    const auto* b = static_cast<const unsigned char*>(p);
+    for (std::size_t i = 0; i < n; ++i)
+        if (b[i] != 0) return false;
+    return true;
+}
+
+struct LoadState {
+    std::vector<std::string> nonZero;
+    int flags = -1;
+    bool logOpen = false;
+};
+LoadState g_atLoad;
+
+class LoadStateSnapshot : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        auto check = [](bool zero, std::string what) {
+            if (!zero) g_atLoad.nonZero.push_back(std::move(what));
+        };
+        for (int i = 0; i < MAX_VESSELS; ++i) {
+            const ShipRecord& s = Ships[i];
+            const std::string n = "Ships[" + std::to_string(i) + "].";
+            check(s.present == 0 && s.onGround == 0, n + "flags");
+            check(AllZero(&s.position, sizeof s.position) && AllZero(&s.velocity, sizeof s.velocity) &&
+                      AllZero(&s.surfaceVelocity, sizeof s.surfaceVelocity),
+                  n + "vectors");
+            check(AllZero(s.doublePosition, sizeof s.doublePosition), n + "doublePosition");
+            check(AllZero(&s.attitude, sizeof s.attitude), n + "attitude");
+            check(AllZero(&s.viewMatrix, sizeof s.viewMatrix), n + "viewMatrix");
+            check(s.pitchRate == 0 && s.rollRate == 0 && s.yawRate == 0, n + "rates");
+            check(s.registration == 0 && s.lastUpdate == 0 && s.groundRadius == 0, n + "registration/time/radius");
+        }
+        const UniverseClockRecord& c = UniverseClock;
+        check(c.secondsAtSetup == 0 && c.hours == 0 && c.localReference == 0 && c.playersOnline == 0 &&
+                  c.registration == 0 && c.propulsionEngaged == 0 && c.ownVessel == 0,
+              "UniverseClock");
+        check(PlanetRotation.angle == 0 && PlanetRotation.rate == 0 &&
+                  AllZero(&PlanetRotation.universeMatrix, sizeof PlanetRotation.universeMatrix),
+              "PlanetRotation");
+        for (int i = 0; i < MAX_PEER_SLOTS; ++i) {
+            const PeerSlot& p = PeerSlots[i];
+            check(p.occupied == 0 && p.dpnid == 0 && p.registrationZ == 0 && p.registrationValue == 0,
+                  "PeerSlots[" + std::to_string(i) + "]");
+        }
+        for (int i = 0; i < SHIP_SYSTEM_SLOTS; ++i) {
+            const ShipSystem& y = ShipSystems[i];
+            check(y.condition == 0 && y.fullCondition == 0 && y.mtbf == 0 && y.switchOn == 0 &&
+                      y.withoutPower == 0 && y.type == 0 && y.link1Primary == 0 && y.fedSystem == 0 &&
+                      y.name[0] == 0,
+                  "ShipSystems[" + std::to_string(i) + "]");
+        }
+        g_atLoad.flags = SessionOnline.load() | SetupConfirmed.load() | VerboseTrace.load();
+        g_atLoad.logOpen = LogFile.load() >= 0;
+    }
+};
+[[maybe_unused]] testing::Environment* const g_loadStateSnapshot =
+    testing::AddGlobalTestEnvironment(new LoadStateSnapshot);
+
+TEST(ClientRecordsTest, EveryRecordIsZeroAtLoad)
+{
+    EXPECT_TRUE(g_atLoad.nonZero.empty()) << testing::PrintToString(g_atLoad.nonZero);
+    EXPECT_EQ(g_atLoad.flags, 0);
+    // The log was opened before main, in the folder the program started in.
+    EXPECT_TRUE(g_atLoad.logOpen);
+}
 
 // Reopens the log inside a fresh folder for each test.
 class LogFileTest : public testing::Test {

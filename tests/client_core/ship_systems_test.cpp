@@ -198,6 +198,23 @@ TEST_F(ShipSystemsTest, FailureDrawWithKnownSequence)
     EXPECT_EQ(Tick(), "");
 }
 
+TEST_F(ShipSystemsTest, FailureProductWrapsAroundIn32Bits)
+{
+    // 1193056 h * 3600 s = 4295001600, which wraps to 34304: draw 1 gives q = 1
+    // and the system fails as if its MTBF were about 10 hours.
+    Sys(1).name = "Old Relay";
+    Sys(1).mtbfHours = 1193056.0f;
+    Load();
+    ASSERT_EQ(ShipSystems[1].mtbf, 1193056);
+    ShipSystemsRandom.state = StateForDraws(1, 16384);
+    EXPECT_EQ(Tick(), "Damage 50 for MTBF failure: Old Relay\n");
+    // Draw 2 wraps to 68608: q = 2, no failure.
+    ShipSystems[1].condition = 100.0f;
+    ShipSystemsRandom.state = StateForDraws(2, -1);
+    EXPECT_EQ(Tick(), "");
+    EXPECT_EQ(ShipSystems[1].condition, 100.0f);
+}
+
 TEST_F(ShipSystemsTest, FailureWithSecondDrawZeroChangesNothing)
 {
     Sys(1).mtbfHours = 10.0f;

@@ -147,3 +147,23 @@ TEST(WireProjectile, RecordSitsAtPacketOffsetTwo)
 }
 
 }  // namespace
+
+namespace {
+
+// Both sessions are found by these identifiers; the server and the view program
+// use the same bytes, so a changed digit means no session is ever found.
+TEST(WireIdentifiers, ApplicationGuidsOfBothSessions)
+{
+    const GUID server = {0x1AD4CA3B, 0xAC68, 0x4D9B, {0x95, 0x22, 0xBE, 0x59, 0xCD, 0x48, 0x52, 0x76}};
+    const GUID peer = {0x2AD4CA3B, 0xAC68, 0x4D9B, {0x95, 0x22, 0xBE, 0x59, 0xCD, 0x48, 0x52, 0x76}};
+    EXPECT_EQ(ServerApplicationGuid, server);
+    EXPECT_EQ(PeerApplicationGuid, peer);
+    // Stored little-endian: the first byte of each is what tells them apart.
+    const auto* s = reinterpret_cast<const std::uint8_t*>(&ServerApplicationGuid);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&PeerApplicationGuid);
+    EXPECT_EQ(s[3], 0x1A);
+    EXPECT_EQ(p[3], 0x2A);
+    EXPECT_EQ(std::memcmp(s + 4, p + 4, 12), 0);
+}
+
+}  // namespace
