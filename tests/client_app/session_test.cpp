@@ -188,7 +188,10 @@ TEST(ClientSession, RelaysTheServersMessagesToBothViewsUnchangedWithTheirModes)
     a.inbox.Clear();
     s.client.Type("4");
     ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_POSITION, 4, 1, 1, 1, 1), true), S_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Still kept and logged: a ground radius under 1000 is stored as 2939.601.
+    ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 4, 1, 1, 1, 0), true), S_OK);
+    EXPECT_TRUE(FileHas(s.scratch, "logfile.txt", "4fS i1.000 j1.000 k1.000 @2939.601\r\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(a.inbox.All().empty());
     s.Leave();
     EXPECT_TRUE(a.inbox.All().empty());
