@@ -566,6 +566,37 @@ TEST_F(FrameworkTest, ConfirmedDeviceChangeChecksBothStoredMultisampleTypes) {
     EXPECT_EQ(app.CurrentDevice().FullscreenMultiSampleType, D3DMULTISAMPLE_NONE);
 }
 
+TEST_F(FrameworkTest, DroppedAdapterOrdinalReachesDisplayModeAndMultisampleQueries) {
+    // The first adapter is dropped; the one kept at table index 0 is ordinal 1.
+    FakeAdapter useless = StandardAdapter();
+    useless.hal.acceptedFormats.clear();
+    useless.ref.acceptedFormats.clear();
+    useless.desktop.Format = D3DFMT_R5G6B5;
+    FakeAdapter good = StandardAdapter();
+    good.hal.multiSampleTypes = {0, 2};
+    fake_->adapters = {useless, good};
+    TestApp app;
+    ASSERT_EQ(Start(app), S_OK);
+    ASSERT_EQ(app.Adapters[0].Ordinal, 1u);
+    // Statistics read the kept adapter's 32-bit desktop, not the dropped one's 16-bit one.
+    for (int i = 0; i < 3; ++i) {
+        g_ticks += 10;
+        ASSERT_EQ(app.RenderOneFrame(), S_OK);
+    }
+    EXPECT_TRUE(Contains(app.FrameStatsText, "x32)")) << app.FrameStatsText;
+    // A lost window device takes the kept adapter's desktop format again.
+    fake_->lastDevice->cooperativeLevel = D3DERR_DEVICENOTRESET;
+    g_ticks += 10;
+    ASSERT_EQ(app.RenderOneFrame(), S_OK);
+    EXPECT_EQ(app.Adapters[0].DesktopMode.Format, D3DFMT_X8R8G8B8);
+    EXPECT_EQ(app.PresentParams.BackBufferFormat, D3DFMT_X8R8G8B8);
+    // The dialog asks the kept adapter which multisample types it offers.
+    SetDialogRunner(ScriptedRunner);
+    g_script = {};
+    SendMessageA(app.MainWindow, WM_COMMAND, MAKEWPARAM(CMD_CHANGE_DEVICE, 1), 0);
+    EXPECT_EQ(g_lastDialog->GetCount(IDC_MULTISAMPLE_COMBO), 2);
+}
+
 TEST_F(FrameworkTest, PopupMenuOffersTheFrameworkCommands) {
     TestApp app;
     ASSERT_EQ(Start(app), S_OK);
