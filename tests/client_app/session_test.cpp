@@ -452,6 +452,12 @@ TEST(ClientSession, LostServerSessionTellsTheViewsAndKeepsRunning)
     s.client.Type("4");
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_TRUE(view.inbox.All().empty());
+    // A chat line cannot reach the server now: its error line, and no success line.
+    const std::size_t from = s.client.Output().size();
+    s.client.Type("\nanyone there?\n");
+    ASSERT_NE(s.client.WaitFor("[Error!] Failed sending data to server:  ", 5000, from), npos) << s.client.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(s.client.Output().find("Message sent successfully!", from), npos);
     s.Leave();
 }
 
