@@ -866,7 +866,9 @@ BOOL TranslateMessage(const MSG* msg) {
     const WORD vk = LOWORD(msg->wParam);
     const bool shift = (GetKeyState(VK_SHIFT) & 0x8000) != 0;
     const bool control = (GetKeyState(VK_CONTROL) & 0x8000) != 0;
-    const bool caps = (GetKeyState(VK_CAPITAL) & 1) != 0;
+    // The display knows the CapsLock state, also when it was set before start-up.
+    const bool caps =
+        DisplayAvailable() ? (SDL_GetModState() & KMOD_CAPS) != 0 : (GetKeyState(VK_CAPITAL) & 1) != 0;
     // Keypad digits arrive as VK_NUMPAD0-9 only while NumLock is on, so they always type.
     const bool numLock = true;
     const WORD ch = CharacterOfVirtualKey(vk, shift, control && msg->message == WM_KEYDOWN, caps, numLock);
