@@ -4,7 +4,9 @@
 #include "platform/gfx/gl_device.h"
 
 #define GL_GLEXT_PROTOTYPES 1
+#include <EGL/egl.h>
 #include <GL/gl.h>
+#include <SDL2/SDL.h>
 #include <GL/glext.h>
 
 #include <algorithm>
@@ -542,7 +544,14 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     // Every vertex read must lie inside the buffer.
     const std::uint64_t needed = static_cast<std::uint64_t>(count - 1) * stride + layout.size;
     if (needed > available) return D3DERR_INVALIDCALL;
-    if (!MakeCurrent()) return D3DERR_DEVICELOST;
+    // Making the context current again is skipped while it still is.
+    const void* egl = eglGetCurrentContext();
+    const void* sdl = SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GL_GetCurrentContext() : nullptr;
+    if (!draw_.glReady || egl != draw_.currentEgl || sdl != draw_.currentSdl) {
+        if (!MakeCurrent()) return D3DERR_DEVICELOST;
+        draw_.currentEgl = eglGetCurrentContext();
+        draw_.currentSdl = SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GL_GetCurrentContext() : nullptr;
+    }
     InitGl(draw_);
     GlDrawState& d = draw_;
     const auto& rs = d.renderStates;
@@ -562,9 +571,19 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     // Viewport.
     D3DVIEWPORT8 vp{};
     GetViewport(&vp);
-    glViewport(static_cast<GLint>(vp.X), static_cast<GLint>(BackBufferHeight()) - static_cast<GLint>(vp.Y + vp.Height),
-               static_cast<GLsizei>(vp.Width), static_cast<GLsizei>(vp.Height));
-    if (pre) glDepthRange(0.0, 1.0); else glDepthRange(vp.MinZ, vp.MaxZ);
+    const bool viewportChanged = std::memcmp(&vp, &d.appliedViewport, sizeof(vp)) != 0 ||
+                                 d.appliedHeight != BackBufferHeight() || !d.viewportApplied;
+    if (viewportChanged || pre != d.appliedPre) {
+        glViewport(static_cast<GLint>(vp.X),
+                   static_cast<GLint>(BackBufferHeight()) - static_cast<GLint>(vp.Y + vp.Height),
+                   static_cast<GLsizei>(vp.Width), static_cast<GLsizei>(vp.Height));
+        if (pre) glDepthRange(0.0, 1.0); else glDepthRange(vp.MinZ, vp.MaxZ);
+        d.appliedViewport = vp;
+        d.appliedHeight = BackBufferHeight();
+        d.appliedPre = pre;
+        d.viewportApplied = true;
+        if (pre) d.dirty |= kDirtyTransforms;  // the screen matrix follows the viewport
+    }
 
     if (d.dirty & kDirtyRender) ApplyRenderStates(d, HasDepthStencil());
 
@@ -584,9 +603,21 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             glBindTexture(GL_TEXTURE_2D, d.whiteTexture);  // no texture reads as opaque white
         }
         glBindSampler(static_cast<GLuint>(i), d.samplers[i]);
-        if (d.dirty & kDirtyStages) {
-            const auto& st = d.stageStates[static_cast<size_t>(i)];
-            ApplySampler(d.samplers[i], st);
+        const auto& st = d.stageStates[static_cast<size_t>(i)];
+        if ((d.dirty & kDirtyStages) &&
+            (!d.stageApplied[i] || st != d.appliedStages[static_cast<size_t>(i)] ||
+             d.appliedFactor[i] != rs[D3DRS_TEXTUREFACTOR])) {
+            // Only a stage whose settings changed goes to GL again.
+            const auto& before = d.appliedStages[static_cast<size_t>(i)];
+            bool samplerChanged = !d.stageApplied[i];
+            for (int k : {D3DTSS_MAGFILTER, D3DTSS_MINFILTER, D3DTSS_MIPFILTER, D3DTSS_ADDRESSU, D3DTSS_ADDRESSV,
+                          D3DTSS_BORDERCOLOR, D3DTSS_MIPMAPLODBIAS}) {
+                samplerChanged = samplerChanged || before[static_cast<size_t>(k)] != st[static_cast<size_t>(k)];
+            }
+            if (samplerChanged) ApplySampler(d.samplers[i], st);
+            d.appliedStages[static_cast<size_t>(i)] = st;
+            d.appliedFactor[i] = rs[D3DRS_TEXTUREFACTOR];
+            d.stageApplied[i] = true;
             glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
             SetupCombiner(false, st[D3DTSS_COLOROP], st[D3DTSS_COLORARG0], st[D3DTSS_COLORARG1], st[D3DTSS_COLORARG2]);
             SetupCombiner(true, st[D3DTSS_ALPHAOP], st[D3DTSS_ALPHAARG0], st[D3DTSS_ALPHAARG1], st[D3DTSS_ALPHAARG2]);
@@ -658,7 +689,6 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
         }
     }
     d.dirty = 0;
-    if (pre) d.dirty |= kDirtyTransforms;  // the next 3D draw loads its matrices again
 
     // Vertex arrays straight from the vertex memory.
     const BYTE* first = base;

@@ -82,6 +82,16 @@ struct GlDrawState {
     unsigned whiteTexture = 0;
     bool glReady = false;
     bool glClipControl = false;
+    // Stage settings as last given to GL, per unit.
+    std::array<std::array<DWORD, kTextureStageStateCount>, kMaxTextureStages> appliedStages{};
+    DWORD appliedFactor[kMaxTextureStages] = {};
+    bool stageApplied[kMaxTextureStages] = {};
+    D3DVIEWPORT8 appliedViewport{};
+    UINT appliedHeight = 0;
+    bool appliedPre = false;
+    bool viewportApplied = false;
+    const void* currentEgl = nullptr;  // the contexts current when this device last drew
+    const void* currentSdl = nullptr;
     std::vector<float> scratch;  // converted positions and fog coordinates
 
     // The platform's initial values of every state.
