@@ -1,6 +1,8 @@
 // The application base class over a scripted Direct3D object: start-up and
 // its failures, enumeration, device lifetime order, dialog logic, statistics.
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "tests/framework/framework_test_support.h"
 
@@ -269,6 +271,26 @@ TEST_F(FrameworkTest, MinimisingStopsRenderingWithoutReset) {
     InjectMinimize(app.MainWindow, false);
     EXPECT_TRUE(app.Active);
     EXPECT_EQ(app.log.back(), "PrepareDeviceObjects");
+}
+
+TEST_F(FrameworkTest, MinimisedLoopRendersNothingAndWaitsForAMessage) {
+    TestApp app;
+    ASSERT_EQ(Start(app), S_OK);
+    InjectMinimize(app.MainWindow, true);
+    // A frame now would meet the lost device and end in a fatal box.
+    fake_->lastDevice->cooperativeLevel = D3DERR_DEVICELOST;
+    g_ticks += 10;
+    const size_t mark = app.log.size();
+    HWND window = app.MainWindow;
+    std::thread closer([window] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(app.RunMessageLoop(), 0);
+    closer.join();
+    EXPECT_TRUE(g_boxes.empty());
+    EXPECT_EQ(Since(app, mark), (Log{"ReleaseVolatileObjects", "FreeDeviceObjects", "Device::Release",
+                                     "OneTimeSceneShutdown"}));
 }
 
 TEST_F(FrameworkTest, AltReturnTogglesFullScreenAndBack) {
