@@ -422,3 +422,37 @@ TEST_F(FontTest, FailuresAreReportedAndNeverWrittenThrough) {
 }
 
 }  // namespace
+
+#include "framework/glyph_raster.h"
+
+namespace {
+
+TEST_F(FontTest, AFontThatCannotBeMadeLeavesAZeroedAtlas) {
+    TextureFont font("Arial", 0, 0);
+    EXPECT_EQ(font.BuildGlyphAtlas(device_), E_FAIL);
+    ASSERT_NE(font.Atlas(), nullptr);
+    D3DLOCKED_RECT lr{};
+    ASSERT_EQ(font.Atlas()->LockRect(0, &lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    for (int y = 0; y < 256; ++y) {
+        const auto* row = reinterpret_cast<const std::uint16_t*>(static_cast<const BYTE*>(lr.pBits) + y * lr.Pitch);
+        for (int x = 0; x < 256; ++x) ASSERT_EQ(row[x], 0u) << x << "," << y;
+    }
+    font.Atlas()->UnlockRect(0);
+    for (int c = 32; c < 128; ++c) EXPECT_EQ(font.Glyph(c)[2], 0.0f);
+    ASSERT_EQ(font.CreateBuffers(), S_OK);
+    EXPECT_EQ(font.DrawText2D(0, 0, 0xFFFFFFFF, "zero-sized glyphs"), S_OK);
+    EXPECT_EQ(font.DrawScaledText(0, 0, 0.5f, 0.1f, 0.1f, 0xFFFFFFFF, "no division by a zero row"), S_OK);
+}
+
+TEST(GlyphRasterClip, GlyphsAtTheEdgesStayInsideTheBuffer) {
+    auto raster = GlyphRaster::Create("Arial", 16, true, false, 24, 12);
+    ASSERT_NE(raster, nullptr);
+    raster->DrawChar(18, 4, 'W');   // past the right and bottom edges
+    raster->DrawChar(-6, -9, 'g');  // past the left and top edges
+    ASSERT_EQ(raster->Pixels().size(), 24u * 12u);
+    int lit = 0;
+    for (std::uint32_t p : raster->Pixels()) lit += (p & 0xFF) != 0;
+    EXPECT_GT(lit, 0);
+}
+
+}  // namespace

@@ -335,3 +335,85 @@ TEST_F(LitTest, LitSphereShadesByTheCosine) {
 }
 
 }  // namespace
+
+namespace {
+
+struct TwoSetVertex {  // 0x212
+    float x, y, z, nx, ny, nz, u0, v0, u1, v1;
+};
+
+class MoreTest : public DrawTest {
+protected:
+    IDirect3DTexture8* TwoTexels(std::uint32_t left, std::uint32_t right) {
+        IDirect3DTexture8* t = nullptr;
+        EXPECT_EQ(device_->CreateTexture(2, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t), D3D_OK);
+        D3DLOCKED_RECT lr{};
+        t->LockRect(0, &lr, nullptr, 0);
+        static_cast<std::uint32_t*>(lr.pBits)[0] = left;
+        static_cast<std::uint32_t*>(lr.pBits)[1] = right;
+        t->UnlockRect(0);
+        return t;
+    }
+};
+
+TEST_F(MoreTest, SecondTextureSetByCoordinateIndex) {
+    IDirect3DTexture8* colours = TwoTexels(0xFFFF0000, 0xFF00FF00);
+    IDirect3DTexture8* mask = TwoTexels(0xFFFFFFFF, 0xFF000000);
+    device_->SetTexture(0, colours);
+    device_->SetTexture(1, mask);
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device_->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    device_->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device_->SetTextureStageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetVertexShader(0x212);
+    // Set 0 samples the red texel, set 1 the black one.
+    const TwoSetVertex q[4] = {{-1, -1, 0.5f, 0, 0, -1, 0.25f, 0.5f, 0.75f, 0.5f},
+                               {-1, 1, 0.5f, 0, 0, -1, 0.25f, 0.5f, 0.75f, 0.5f},
+                               {1, -1, 0.5f, 0, 0, -1, 0.25f, 0.5f, 0.75f, 0.5f},
+                               {1, 1, 0.5f, 0, 0, -1, 0.25f, 0.5f, 0.75f, 0.5f}};
+    device_->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 1);
+    device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TwoSetVertex));
+    EXPECT_EQ(Pixel(32, 32), 0u);
+    device_->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
+    device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof(TwoSetVertex));
+    EXPECT_EQ(Pixel(32, 32), 0xFF0000u);
+    device_->SetTexture(0, nullptr);
+    device_->SetTexture(1, nullptr);
+    colours->Release();
+    mask->Release();
+}
+
+TEST_F(MoreTest, PointAndLinearFiltersPerStage) {
+    IDirect3DTexture8* t = TwoTexels(0xFF000000, 0xFFFFFFFF);
+    device_->SetTexture(0, t);
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device_->SetTextureStageState(0, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP);
+    ScreenRect(0, 0, 64, 4, 0xFFFFFFFF);
+    EXPECT_EQ(Pixel(31, 2), 0u);
+    EXPECT_EQ(Pixel(32, 2), 0xFFFFFFu);
+    device_->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    ScreenRect(0, 0, 64, 4, 0xFFFFFFFF);
+    EXPECT_RGB_NEAR(Pixel(32, 2), 130, 130, 130, 3);  // u = 32.5 / 64: a little past the middle
+    EXPECT_EQ(Pixel(0, 2), 0u);
+    device_->SetTexture(0, nullptr);
+    t->Release();
+}
+
+TEST_F(MoreTest, TriangleFanCoversItsDisc) {
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device_->SetVertexShader(0x42);
+    std::vector<ColourVertex> fan = {{0, 0, 0.5f, 0xFF00FFFF}};
+    for (int i = 0; i <= 32; ++i) {
+        const float a = 2 * D3DX_PI * static_cast<float>(i) / 32;
+        fan.push_back({0.5f * std::cos(a), 0.5f * std::sin(a), 0.5f, 0xFF00FFFF});
+    }
+    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 32, fan.data(), sizeof(ColourVertex)), D3D_OK);
+    EXPECT_EQ(Pixel(32, 32), 0x00FFFFu);
+    EXPECT_EQ(Pixel(32 + 14, 32), 0x00FFFFu);
+    EXPECT_EQ(Pixel(32 + 18, 32), 0u);
+    EXPECT_EQ(Pixel(32, 32 - 18), 0u);
+}
+
+}  // namespace
