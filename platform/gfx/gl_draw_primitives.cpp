@@ -596,7 +596,7 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             continue;
         }
         glEnable(GL_TEXTURE_2D);
-        auto* texture = static_cast<GlTexture*>(d.textures[static_cast<size_t>(i)]);
+        auto* texture = dynamic_cast<GlTexture*>(d.textures[static_cast<size_t>(i)]);
         if (texture && texture->GetType() == D3DRTYPE_TEXTURE) {
             PrepareTexture(texture);
         } else {
@@ -779,7 +779,7 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
 }
 
 HRESULT GlDevice::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
-    auto* vb = static_cast<GlVertexBuffer*>(draw_.stream);
+    auto* vb = dynamic_cast<GlVertexBuffer*>(draw_.stream);
     if (!vb || draw_.streamStride == 0) return D3DERR_INVALIDCALL;
     const std::vector<BYTE>& bytes = vb->Bytes();
     const std::uint64_t offset = static_cast<std::uint64_t>(startVertex) * draw_.streamStride;
