@@ -38,8 +38,8 @@ D3DXVECTOR3 TrackBall::MapToSphere(int x, int y) const {
 }
 
 BOOL TrackBall::ProcessMouseMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
-    const int x = static_cast<int>(static_cast<std::int16_t>(lParam & 0xFFFF));
-    const int y = static_cast<int>(static_cast<std::int16_t>((lParam >> 16) & 0xFFFF));
+    const int x = static_cast<int>(lParam & 0xFFFF);  // the low and high 16 bits, as words
+    const int y = static_cast<int>((lParam >> 16) & 0xFFFF);
     switch (message) {
         case WM_LBUTTONDOWN:
             dragging_ = TRUE;
