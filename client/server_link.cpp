@@ -98,6 +98,25 @@ void RelayToPeers(const void* data, DWORD size, bool guaranteed, DWORD timeoutMs
     SendToPeer(0, data, size, guaranteed, timeoutMs);
 }
 
+bool Finite(float a) { return std::isfinite(a); }
+bool Finite(float a, float b, float c) { return Finite(a) && Finite(b) && Finite(c); }
+bool Finite(float a, float b, float c, float d) { return Finite(a, b, c) && Finite(d); }
+
+// False when a float that the handler stores or computes with is not finite: such a
+// message is ignored whole, relay included. Y of the configuration is only compared.
+bool FiniteWhereUsed(const StatusPacket& p)
+{
+    switch (p.Type) {
+    case STATUS_CONFIGURATION: return Finite(p.X, p.Z, p.W);  // seconds, hours, registration
+    case STATUS_PLAYER_ONLINE: return Finite(p.W);            // registration
+    case STATUS_POSITION:                                      // position, sample time
+    case STATUS_VELOCITY:                                      // velocity, ground radius
+    case STATUS_ATTITUDE: return Finite(p.X, p.Y, p.Z, p.W);   // quaternion
+    case STATUS_RATES: return Finite(p.X, p.Y, p.Z);
+    default: return true;
+    }
+}
+
 // Vessel numbers that index the tables.
 bool UsesVesselIndex(std::uint8_t type)
 {
@@ -180,8 +199,11 @@ HRESULT OnConfiguration(const StatusPacket& p)
     {
         ScopedSection rotation(PlanetRotation.lock);
         D3DXMatrixIdentity(&PlanetRotation.universeMatrix);
-        PlanetRotation.angle = std::fmod(secondsNow * PlanetRotation.rate + PlanetRotation.angle, kTwoPi);
-        PlanetRotation.angle = std::fmod(hours * 3600.0f * PlanetRotation.rate + PlanetRotation.angle, kTwoPi);
+        // A product too large for a float (absurd hours) would leave NaN: that step is skipped.
+        float angle = std::fmod(secondsNow * PlanetRotation.rate + PlanetRotation.angle, kTwoPi);
+        if (std::isfinite(angle)) PlanetRotation.angle = angle;
+        angle = std::fmod(hours * 3600.0f * PlanetRotation.rate + PlanetRotation.angle, kTwoPi);
+        if (std::isfinite(angle)) PlanetRotation.angle = angle;
     }
     const StatusPacket answer = MakeStatusPacket(STATUS_CONFIGURATION, 0, 0.0f, CLIENT_BUILD, 0.0f, registration);
     SendToServer(&answer, sizeof answer, true, 0);
@@ -211,12 +233,8 @@ void OnStatus(const BYTE* data, const StatusPacket& p)
         ScopedSection ship(s.lock);
         const float t = VesselUniverseTime(s);
         LogOldPosition(s.position.x, s.position.y, s.position.z, t);
-        s.doublePosition[0] = p.X;
-        s.doublePosition[1] = p.Y;
-        s.doublePosition[2] = p.Z;
         LogServerPosition(p.X, p.Y, p.Z, v, p.W);
-        const float d = t - p.W;
-        IntegrateVesselPosition(static_cast<std::int16_t>(v), d);
+        const float d = StoreReportedPosition(static_cast<std::uint8_t>(v), p.X, p.Y, p.Z, t - p.W);
         LogAdjustedPosition(p.X, p.Y, p.Z, d);
         break;
     }
@@ -298,10 +316,14 @@ HRESULT OnReceive(const DPNMSG_RECEIVE* m)
         if (VerboseTrace.load() == 1) std::printf("%if%i ", p.Type, p.Vessel);
         if (p.Type == STATUS_CONFIGURATION) {
             if (p.Vessel != VESSEL_NONE && !IsVesselIndex(p.Vessel)) return S_OK;
+            // Taken as never received: the start-up wait goes on until the server
+            // completes the configuration, refuses, shuts down or goes away.
+            if (p.Vessel != VESSEL_NONE && !FiniteWhereUsed(p)) return S_OK;
             return OnConfiguration(p);
         }
         if (p.Type > STATUS_TYPE_LAST) return S_OK;
         if (UsesVesselIndex(p.Type) && !IsVesselIndex(p.Vessel)) return S_OK;
+        if (!FiniteWhereUsed(p)) return S_OK;
         OnStatus(m->pReceiveData, p);
         return S_OK;
     }
@@ -329,6 +351,26 @@ HRESULT OnTerminateSession()
 }
 
 }  // namespace
+
+float StoreReportedPosition(std::uint8_t vessel, float x, float y, float z, float interval)
+{
+    ShipRecord& s = Ships[vessel];
+    const D3DXVECTOR3 velocity = s.velocity;
+    s.doublePosition[0] = x;
+    s.doublePosition[1] = y;
+    s.doublePosition[2] = z;
+    if (std::isfinite(interval)) IntegrateVesselPosition(vessel, interval);
+    if (!std::isfinite(interval) || !Finite(s.position.x, s.position.y, s.position.z) ||
+        !Finite(s.velocity.x, s.velocity.y, s.velocity.z)) {
+        s.doublePosition[0] = x;
+        s.doublePosition[1] = y;
+        s.doublePosition[2] = z;
+        s.position = D3DXVECTOR3(x, y, z);
+        s.velocity = velocity;
+        return 0.0f;
+    }
+    return interval;
+}
 
 int ConsoleSeconds() { return static_cast<int>(CheckedTruncate(FrameClock(CLOCK_SINCE_RESET), INT32_MIN, INT32_MAX)); }
 

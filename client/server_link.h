@@ -60,5 +60,11 @@ std::int64_t CheckedTruncate(float value, std::int64_t low, std::int64_t high);
 // session's host object, the log and the console, without running destructors.
 [[noreturn]] void EndProcessFromHandler();
 
+// Stores a reported position of Ships[vessel] (0..7, its ship lock held) and carries
+// it forward by interval seconds with IntegrateVesselPosition. When that would leave
+// the position or velocity not finite (an interval too long for the vessel's speed),
+// the position is kept as reported. Returns the interval applied (0.0 then).
+float StoreReportedPosition(std::uint8_t vessel, float x, float y, float z, float interval);
+
 // Whole seconds of application time, for "[%06i] " lines.
 int ConsoleSeconds();

@@ -5,6 +5,7 @@
 #include "client/vessel_motion.h"
 #include "client/wire.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -143,8 +144,25 @@ void OnRegistration(DPNID sender, const BYTE* data, const StatusPacket& p)
     SendInitialState(sender);
 }
 
+bool Finite(float a, float b, float c) { return std::isfinite(a) && std::isfinite(b) && std::isfinite(c); }
+
+// False when a float that is stored or computed with is not finite: such a report is
+// ignored whole (not stored, not passed on). The registration is checked where it is
+// converted; the frame report only passes through.
+bool FiniteWhereUsed(const StatusPacket& p)
+{
+    switch (p.Type) {
+    case STATUS_POSITION:                                                // position, sample time
+    case STATUS_VELOCITY:                                                // velocity, ground radius
+    case STATUS_ATTITUDE: return Finite(p.X, p.Y, p.Z) && std::isfinite(p.W);  // quaternion
+    case STATUS_RATES: return Finite(p.X, p.Y, p.Z);
+    default: return true;
+    }
+}
+
 void OnStatus(DPNID sender, const BYTE* data, const StatusPacket& p)
 {
+    if (!FiniteWhereUsed(p)) return;
     const std::uint8_t own = OwnVessel();
     StatusPacket relay = p;
     relay.Vessel = own;
@@ -156,11 +174,7 @@ void OnStatus(DPNID sender, const BYTE* data, const StatusPacket& p)
     case STATUS_POSITION: {
         RelayToOtherPeers(sender, &relay, sizeof relay, false, 1000, p.Type);
         ScopedSection ship(s.lock);
-        const float d = VesselUniverseTime(s) - p.W;
-        s.doublePosition[0] = p.X;
-        s.doublePosition[1] = p.Y;
-        s.doublePosition[2] = p.Z;
-        IntegrateVesselPosition(own, d);
+        StoreReportedPosition(own, p.X, p.Y, p.Z, VesselUniverseTime(s) - p.W);
         break;
     }
     case STATUS_VELOCITY: {

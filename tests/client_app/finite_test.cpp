@@ -1,0 +1,242 @@
+// Floats that are not numbers, or infinite, from the server and from a view program:
+// the message is ignored whole, every vessel stays finite in the log, in what the
+// views receive and in the statistics, and valid traffic still flows.
+#include "tests/client_app/harness.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+using namespace apptest;
+
+namespace {
+
+constexpr auto npos = std::string::npos;
+constexpr std::uint8_t kOwn = 2;
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kInf = std::numeric_limits<float>::infinity();
+
+bool FiniteStatus(const Received& r)
+{
+    if (r.data.size() != 20) return true;
+    const StatusPacket p = r.Status();
+    return std::isfinite(p.X) && std::isfinite(p.Y) && std::isfinite(p.Z) && std::isfinite(p.W);
+}
+
+bool NoNonFinite(const std::string& text) { return text.find("nan") == npos && text.find("inf") == npos; }
+
+// Copies of p with one of the fields in `fields` (bit 0 X .. bit 3 W) set to NaN,
+// +inf or -inf.
+std::vector<StatusPacket> Spoiled(const StatusPacket& p, unsigned fields)
+{
+    std::vector<StatusPacket> out;
+    for (int f = 0; f < 4; ++f) {
+        if ((fields & (1u << f)) == 0) continue;
+        for (float bad : {kNaN, kInf, -kInf}) {
+            StatusPacket q = p;
+            float* slot[4] = {&q.X, &q.Y, &q.Z, &q.W};
+            *slot[f] = bad;
+            out.push_back(q);
+        }
+    }
+    return out;
+}
+
+bool FileHas(const Scratch& scratch, const std::string& text)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (scratch.ReadFile("logfile.txt").find(text) != npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+bool Attach(TestView& view, bool propulsion)
+{
+    if (FAILED(view.Join()) || FAILED(view.Register(propulsion))) return false;
+    return view.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_SETUP_COMPLETE); });
+}
+
+// Statistics after the next key '2': the text from "Universe time" to the table's end.
+std::string Statistics(ClientProcess& client)
+{
+    const std::size_t from = client.Output().size();
+    client.Type("2");
+    const std::size_t last = client.WaitFor("\n7 ", 5000, from);
+    if (last == npos) return "";
+    client.WaitFor("\n\n", 5000, last);
+    return client.Output().substr(from);
+}
+
+TEST(ClientFinite, NonFiniteReportsAreIgnoredWholeAndEveryVesselStaysFinite)
+{
+    ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    Scratch scratch;
+    ClientProcess client;
+    ASSERT_TRUE(client.Start(scratch));
+    ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), npos) << client.Output();
+    TestView pilot, watcher;
+    ASSERT_TRUE(Attach(pilot, true));
+    ASSERT_TRUE(Attach(watcher, false));
+
+    // Vessel 3 with valid state first.
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_PLAYER_ONLINE, 3, 0, 0, 0, 4444.0f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 3, 0.5f, 0.0f, 0.0f, 2939.6f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_POSITION, 3, 0.0f, 3100.0f, 0.0f, 100.0f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_ATTITUDE, 3, 0.0f, 0.0f, 0.6f, 0.8f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_RATES, 3, 0.01f, 0.0f, 0.0f, 0.0f), true), S_OK);
+    ASSERT_TRUE(FileHas(scratch, "2fS x0.000 y3100.000 z0.000 3@100.000\r\n"));
+    pilot.inbox.Clear();
+    watcher.inbox.Clear();
+    server.inbox.Clear();
+
+    // From the server: every stored field of every type spoiled in turn, for vessel 3
+    // and for the own vessel.
+    std::vector<StatusPacket> hostile;
+    for (std::uint8_t v : {std::uint8_t{3}, kOwn}) {
+        for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_PLAYER_ONLINE, v, 0, 0, 0, 5555.0f), 0x8))
+            hostile.push_back(q);
+        for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_POSITION, v, 1, 3000, 2, 101), 0xF))
+            hostile.push_back(q);
+        for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_VELOCITY, v, 0.1f, 0.2f, 0.3f, 2950), 0xF))
+            hostile.push_back(q);
+        for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_ATTITUDE, v, 0, 0.6f, 0, 0.8f), 0xF))
+            hostile.push_back(q);
+        for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_RATES, v, 0.1f, 0.2f, 0.3f, 0), 0x7))
+            hostile.push_back(q);
+    }
+    for (const StatusPacket& q : hostile) ASSERT_EQ(server.SendStatus(q, true), S_OK);
+    // From the view that flies the own vessel: its four kinds of report.
+    std::vector<StatusPacket> fromView;
+    for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_POSITION, 0, 5, 3050, 5, 100), 0xF))
+        fromView.push_back(q);
+    for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_VELOCITY, 0, 0.1f, 0.1f, 0.1f, 2939.6f), 0xF))
+        fromView.push_back(q);
+    for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_ATTITUDE, 0, 0, 0, 0, 1), 0xF)) fromView.push_back(q);
+    for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_RATES, 0, 0.1f, 0.1f, 0.1f, 100), 0x7))
+        fromView.push_back(q);
+    for (const StatusPacket& q : fromView) ASSERT_EQ(pilot.SendStatus(q, true), S_OK);
+
+    // Valid traffic still passes both ways.
+    const StatusPacket serverMarker = MakeStatusPacket(STATUS_POSITION, 6, 10.0f, 20.0f, 3000.0f, 5.0f);
+    ASSERT_EQ(server.SendStatus(serverMarker, true), S_OK);
+    const StatusPacket viewMarker = MakeStatusPacket(STATUS_RATES, 0, 0.0f, 0.0f, 0.0f, kNaN);  // W is passed on
+    ASSERT_EQ(pilot.SendStatus(viewMarker, true), S_OK);
+    ASSERT_TRUE(pilot.inbox.WaitFor([&](const Received& r) { return r.data == StatusBytes(serverMarker); }))
+        << client.Output();
+    ASSERT_TRUE(watcher.inbox.WaitFor([&](const Received& r) { return r.data == StatusBytes(serverMarker); }));
+    ASSERT_TRUE(watcher.inbox.WaitFor([&](const Received& r) { return IsStatus(r, STATUS_RATES, kOwn); }));
+    ASSERT_TRUE(server.inbox.WaitFor([&](const Received& r) { return r.data == StatusBytes(viewMarker); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    // Nothing spoiled was relayed to a view or passed to the server (but the marker's W).
+    for (const Received& r : pilot.inbox.All()) EXPECT_TRUE(FiniteStatus(r)) << int(r.data[0]);
+    for (const Received& r : watcher.inbox.All()) {
+        if (IsStatus(r, STATUS_RATES) && std::isnan(r.Status().W)) continue;
+        EXPECT_TRUE(FiniteStatus(r)) << int(r.data[0]);
+    }
+    for (const Received& r : server.inbox.All()) {
+        if (r.data == StatusBytes(viewMarker)) continue;
+        EXPECT_TRUE(FiniteStatus(r)) << int(r.data[0]);
+    }
+    EXPECT_EQ(watcher.inbox.All().size(), 2u);  // the two markers
+    EXPECT_EQ(client.Count("] New player online (IVR: "), 1u) << client.Output();
+
+    // A few motion steps and once-a-second reports later, every vessel is finite:
+    // in the log, in the statistics, in the own reports and in a new view's state.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const std::string stats = Statistics(client);
+    ASSERT_NE(stats, "");
+    EXPECT_TRUE(NoNonFinite(stats)) << stats;
+    EXPECT_NE(stats.find("\n3 1 "), npos) << stats;
+    const std::string log = scratch.ReadFile("logfile.txt");
+    EXPECT_TRUE(NoNonFinite(log)) << log;
+    bool reported = false;
+    for (const Received& r : server.inbox.All()) {
+        if (IsStatus(r, STATUS_POSITION) && r.data != StatusBytes(viewMarker)) {
+            reported = true;
+            EXPECT_TRUE(FiniteStatus(r));
+        }
+    }
+    EXPECT_TRUE(reported);
+    watcher.Close();
+    ASSERT_NE(client.WaitFor("] Peer application instance occupied slot:  1\n"), npos);
+    TestView late;
+    ASSERT_TRUE(Attach(late, false)) << client.Output();
+    std::size_t count = 0;
+    for (const Received& r : late.inbox.All()) {
+        ++count;
+        EXPECT_TRUE(FiniteStatus(r)) << int(r.data[0]) << " " << int(r.data[1]);
+        if (IsStatus(r, STATUS_PLAYER_ONLINE, 3)) {
+            EXPECT_EQ(r.Status().W, 4444.0f);
+        }
+        if (IsStatus(r, STATUS_ATTITUDE, 3)) {
+            EXPECT_NEAR(r.Status().Z, 0.6f, 0.01f);  // turning slowly since
+        }
+    }
+    EXPECT_EQ(count, 1u + 2u + 8u * 4u + 1u);  // granted, two present vessels, four per vessel, end
+    EXPECT_EQ(client.Output().find("runtime error"), npos) << client.Output();
+
+    client.Type("\x1b");
+    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos);
+    client.Type("x");
+    EXPECT_EQ(client.WaitExit(), 0);
+}
+
+TEST(ClientFinite, NonFiniteConfigurationIsTakenAsNotReceived)
+{
+    ScriptedServer::Options o;
+    o.configure = false;
+    ScriptedServer server(o);
+    ASSERT_TRUE(server.Start());
+    Scratch scratch;
+    ClientProcess client;
+    ASSERT_TRUE(client.Start(scratch));
+    ASSERT_NE(client.WaitFor("Connection successful!\n", 15000), npos) << client.Output();
+
+    // Seconds, hours or registration not finite: no line, no state, no answer, no registry.
+    for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_CONFIGURATION, 4, 100, 142, 5, 3001), 0xD))
+        ASSERT_EQ(server.SendStatus(q, true), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_TRUE(client.Running());
+    EXPECT_EQ(client.Output().find("Configuration received"), npos) << client.Output();
+    EXPECT_TRUE(server.inbox.All().empty());
+    DWORD ivr = 0;
+    EXPECT_FALSE(scratch.ReadRegistration(&ivr));
+
+    // The start-up wait ends as usual with "configuration complete".
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_SETUP_COMPLETE, 0, 0, 0, 0, 0), true), S_OK);
+    ASSERT_NE(client.WaitFor("] Ready to host peer programs...\n"), npos) << client.Output();
+    // A valid configuration later is taken; a newest build that is not a number is
+    // only compared.
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_CONFIGURATION, 4, 100, kNaN, 5, 3001), true), S_OK);
+    ASSERT_NE(client.WaitFor("] Configuration received, our vessel number:  4\n"), npos) << client.Output();
+    ASSERT_NE(client.WaitFor("] Server assigned Intergalactic Vessel Registration:  523001\n"), npos);
+    EXPECT_EQ(client.Output().find("Newer Console Client"), npos);
+    // (the line comes just before the write)
+    for (int i = 0; i < 40 && !scratch.ReadRegistration(&ivr); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(ivr, 3001u);
+
+    // Huge but finite times: nothing overflows into the state. A position whose sample
+    // time is as far the other way cannot be carried forward and is kept as reported.
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_CONFIGURATION, 4, 3e38f, 142, 3e38f, 3e38f), true), S_OK);
+    ASSERT_NE(client.WaitFor("] Our Intergalactic Vessel Registration number:  523001\n"), npos);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 5, 1.0f, 0.0f, 0.0f, 2939.6f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_POSITION, 5, 0.0f, 3100.0f, 0.0f, -3e38f), true), S_OK);
+    ASSERT_TRUE(FileHas(scratch, "ADJ x0.000 y3100.000 z0.000 d0.000\r\n")) << scratch.ReadFile("logfile.txt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string stats = Statistics(client);
+    ASSERT_NE(stats, "");
+    EXPECT_TRUE(NoNonFinite(stats)) << stats;
+    EXPECT_TRUE(NoNonFinite(scratch.ReadFile("logfile.txt"))) << scratch.ReadFile("logfile.txt");
+    EXPECT_EQ(client.Output().find("runtime error"), npos) << client.Output();
+
+    client.Type("\x1b");
+    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos);
+    client.Type("x");
+    EXPECT_EQ(client.WaitExit(), 0);
+}
+
+}  // namespace
