@@ -480,8 +480,13 @@ void ApplyLights(const GlDrawState& d, int maxLights) {
             if (L.Type == D3DLIGHT_SPOT) {
                 const float dir[3] = {L.Direction.x, L.Direction.y, L.Direction.z};
                 glLightfv(gl, GL_SPOT_DIRECTION, dir);
+                // The outer cone bounds the light; the exponent puts half intensity
+                // half-way between the inner and the outer cone.
                 glLightf(gl, GL_SPOT_CUTOFF, std::clamp(L.Phi * 0.5f * 57.29578f, 0.0f, 90.0f));
-                glLightf(gl, GL_SPOT_EXPONENT, std::clamp(L.Falloff, 0.0f, 128.0f));
+                const float middle = std::clamp((L.Theta + L.Phi) * 0.25f, 0.0f, 1.5f);
+                const float c = std::cos(middle);
+                const float exponent = (L.Phi > L.Theta && c < 1.0f) ? std::log(0.5f) / std::log(c) : 0.0f;
+                glLightf(gl, GL_SPOT_EXPONENT, std::clamp(exponent, 0.0f, 128.0f));
             } else {
                 glLightf(gl, GL_SPOT_CUTOFF, 180.0f);
             }

@@ -417,3 +417,45 @@ TEST_F(MoreTest, TriangleFanCoversItsDisc) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LitTest, SpotLightLightsItsConeOnly) {
+    D3DLIGHT8 l{};
+    l.Type = D3DLIGHT_SPOT;
+    l.Diffuse = {1, 1, 1, 1};
+    l.Position = D3DXVECTOR3(0, 0, 0);
+    l.Direction = D3DXVECTOR3(0, 0, 1);
+    l.Range = 10.0f;
+    l.Attenuation0 = 1.0f;
+    l.Falloff = 1.0f;
+    l.Theta = 0.2f;
+    l.Phi = 0.4f;
+    device_->SetLight(0, &l);
+    device_->LightEnable(0, TRUE);
+    // A finely divided quad at z = 0.5: lighting is worked out per vertex.
+    std::vector<LitVertex> v;
+    const int n = 48;
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            auto at = [&](int a, int b) {
+                return LitVertex{-1 + 2.0f * static_cast<float>(a) / n, -1 + 2.0f * static_cast<float>(b) / n, 0.5f, 0, 0, -1, 0, 0};
+            };
+            v.push_back(at(i, j));
+            v.push_back(at(i, j + 1));
+            v.push_back(at(i + 1, j));
+            v.push_back(at(i + 1, j));
+            v.push_back(at(i, j + 1));
+            v.push_back(at(i + 1, j + 1));
+        }
+    }
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(v.size() / 3), v.data(), sizeof(LitVertex)),
+              D3D_OK);
+    EXPECT_GT(Channel(Pixel(32, 32), 16), 200);  // on the axis
+    // 0.3 out at depth 0.5 is 0.54 rad off the axis, beyond the outer half-angle 0.2.
+    EXPECT_EQ(Pixel(32 + 10, 32), 0u);
+    EXPECT_EQ(Pixel(32, 32 - 10), 0u);
+}
+
+}  // namespace
