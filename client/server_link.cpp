@@ -103,11 +103,13 @@ bool Finite(float a, float b, float c) { return Finite(a) && Finite(b) && Finite
 bool Finite(float a, float b, float c, float d) { return Finite(a, b, c) && Finite(d); }
 
 // False when a float that the handler stores or computes with is not finite: such a
-// message is ignored whole, relay included. Y of the configuration is only compared.
+// message is ignored whole, relay included. Of the configuration only the times
+// count: Y is only compared, and a registration that is not finite is stored as the 0
+// that the registry gets.
 bool FiniteWhereUsed(const StatusPacket& p)
 {
     switch (p.Type) {
-    case STATUS_CONFIGURATION: return Finite(p.X, p.Z, p.W);  // seconds, hours, registration
+    case STATUS_CONFIGURATION: return Finite(p.X) && Finite(p.Z);  // seconds, hours
     case STATUS_PLAYER_ONLINE: return Finite(p.W);            // registration
     case STATUS_POSITION:                                      // position, sample time
     case STATUS_VELOCITY:                                      // velocity, ground radius
@@ -163,7 +165,7 @@ HRESULT OnConfiguration(const StatusPacket& p)
     {
         ScopedSection time(UniverseClock.lock);
         if (UniverseClock.registration == 1.0f) {
-            UniverseClock.registration = p.W;
+            UniverseClock.registration = Finite(p.W) ? p.W : 0.0f;
             const auto number = static_cast<std::int32_t>(CheckedTruncate(UniverseClock.registration, 0, INT32_MAX));
             std::printf("[%06i] Server assigned Intergalactic Vessel Registration:  52%i\n", ConsoleSeconds(), number);
             HKEY key = nullptr;

@@ -195,8 +195,8 @@ TEST(ClientFinite, NonFiniteConfigurationIsTakenAsNotReceived)
     ASSERT_TRUE(client.Start(scratch));
     ASSERT_NE(client.WaitFor("Connection successful!\n", 15000), npos) << client.Output();
 
-    // Seconds, hours or registration not finite: no line, no state, no answer, no registry.
-    for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_CONFIGURATION, 4, 100, 142, 5, 3001), 0xD))
+    // Seconds or hours not finite: no line, no state, no answer, no registry.
+    for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_CONFIGURATION, 4, 100, 142, 5, 3001), 0x5))
         ASSERT_EQ(server.SendStatus(q, true), S_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_TRUE(client.Running());

@@ -302,6 +302,10 @@ TEST(ClientStartup, UnusableRegistrationNumbersBecomeZero)
     DWORD ivr = 99;
     ASSERT_TRUE(scratch.ReadRegistration(&ivr));
     EXPECT_EQ(ivr, 0u);
+    // The number held is that 0 too, never NaN: the answer carries it.
+    Received answer;
+    ASSERT_TRUE(server.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_CONFIGURATION); }, 3000, &answer));
+    EXPECT_EQ(answer.Status().W, 0.0f);
     // A second configuration keeps the number now held, even a huge one offered.
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_CONFIGURATION, 2, 10.0f, 142.0f, 5.0f, 3.0e38f), true), S_OK);
     ASSERT_NE(client.WaitFor("] Our Intergalactic Vessel Registration number:  520\n"), npos) << client.Output();
