@@ -594,7 +594,9 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
 
     // Texture stages.
     const int active = ActiveStages(d, maxUnits);
-    for (int i = 0; i < maxUnits; ++i) {
+    // Units past both this draw's and the last draw's stages are already off.
+    const int touched = d.unitsKnown ? std::max(active, d.enabledUnits) : maxUnits;
+    for (int i = 0; i < touched; ++i) {
         glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
         if (i >= active) {
             glDisable(GL_TEXTURE_2D);
@@ -748,7 +750,7 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     } else {
         glDisable(GL_COLOR_MATERIAL);
     }
-    for (int i = 0; i < maxUnits; ++i) {
+    for (int i = 0; i < touched; ++i) {
         glClientActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
         const int set = static_cast<int>(d.stageStates[static_cast<size_t>(i)][D3DTSS_TEXCOORDINDEX] & 0xFFFF);
         if (i < active && set < layout.texCount) {
@@ -760,6 +762,8 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
         }
     }
     glClientActiveTexture(GL_TEXTURE0);
+    d.enabledUnits = active;
+    d.unitsKnown = true;
     if (fogVertex) {
         // Fog by eye distance (range) or eye depth, worked out per vertex.
         float* fog = scratch + (pre ? static_cast<size_t>(count) * 4 : 0);

@@ -86,6 +86,8 @@ struct GlDrawState {
     std::array<std::array<DWORD, kTextureStageStateCount>, kMaxTextureStages> appliedStages{};
     DWORD appliedFactor[kMaxTextureStages] = {};
     bool stageApplied[kMaxTextureStages] = {};
+    int enabledUnits = 0;  // texture units switched on by the last draw
+    bool unitsKnown = false;
     D3DVIEWPORT8 appliedViewport{};
     UINT appliedHeight = 0;
     bool appliedPre = false;
