@@ -79,6 +79,7 @@ void SendChatLine()
 {
     std::printf("> ");
     std::fflush(stdout);
+    // Windows-1252 text, as it travels (ReadLine converts what a UTF-8 terminal types).
     char line[CHAT_LINE_MAX + 1];
     const int length = console::ReadLine(line, CHAT_LINE_MAX);
     if (length == 0) {

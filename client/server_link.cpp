@@ -300,7 +300,7 @@ void OnEvent(const EventPacket& e)
         ScopedSection ship(Ships[e.Vessel].lock);
         std::printf("[%06i] --- Incoming message from IVR:  52%.0f\n", ConsoleSeconds(),
                     static_cast<double>(Ships[e.Vessel].registration));
-        std::printf("         %s\n", text);
+        std::printf("         %s\n", console::ToTerminalText(text).c_str());
         std::printf("[%06i] Was player number:  %i\n", ConsoleSeconds(), e.Vessel);
     } else if (e.Kind == EVENT_PROJECTILE) {
         RelayToPeers(&e, EVENT_PACKET_SIZE, true, 0);

@@ -1,10 +1,14 @@
 #include "platform/console/console.h"
 
+#include "platform/sys/text.h"
+
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -135,7 +139,139 @@ int FinishEscape()
     return KEY_EXTENDED;
 }
 
+// The codeset of a locale name such as "en_US.UTF-8" or "C.utf8@euro" is UTF-8.
+bool NamesUtf8(const char* name)
+{
+    const char* dot = std::strchr(name, '.');
+    if (dot == nullptr) return false;
+    std::string codeset;
+    for (const char* c = dot + 1; *c != '\0' && *c != '@'; ++c) {
+        if (*c != '-' && *c != '_') codeset += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    }
+    return codeset == "utf8";
+}
+
+bool Utf8Terminal(int fd) { return isatty(fd) && LocaleIsUtf8(); }
+
+// Length of the UTF-8 sequence a lead byte starts; 0 for a byte that cannot lead.
+int SequenceLength(unsigned char lead)
+{
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// The rest of a UTF-8 character after its lead byte, waiting for it. Returns the
+// code point, or U+FFFD for a broken sequence (a byte that does not continue it is
+// kept for the next read).
+char32_t FinishCharacter(unsigned char lead)
+{
+    const int n = SequenceLength(lead);
+    if (n == 0) return 0xFFFD;
+    if (n == 1) return lead;
+    char32_t cp = lead & (0x7F >> n);
+    for (int i = 1; i < n; ++i) {
+        const int c = ReadByte();
+        if (c < 0) return 0xFFFD;
+        if ((c & 0xC0) != 0x80) {
+            g_pending = c;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | static_cast<char32_t>(c & 0x3F);
+    }
+    const char32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
+    return cp;
+}
+
+std::string EncodeUtf8(char32_t cp)
+{
+    std::string out;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return out;
+}
+
+// A line typed on a UTF-8 terminal: at most maxChars characters, each converted to
+// one Windows-1252 byte ('?' when it has none).
+int ReadUtf8Line(char* buffer, int maxChars)
+{
+    std::vector<char16_t> line;  // one unit per character; beyond 16 bits U+FFFD
+    for (;;) {
+        const int c = ReadByte();
+        if (c < 0) break;
+        if (c == '\r' || c == '\n') {
+            Echo("\n", 1);
+            break;
+        }
+        if (c == KEY_BACKSPACE || c == 127) {
+            if (!line.empty()) {
+                line.pop_back();
+                Echo("\b \b", 3);
+            }
+            continue;
+        }
+        if (c == KEY_ESCAPE) {
+            FinishEscape();  // cursor keys do not edit the line
+            continue;
+        }
+        if (c < 32) continue;
+        const char32_t cp = FinishCharacter(static_cast<unsigned char>(c));
+        if (cp >= 0x80 && cp < 0xA0) continue;  // control characters
+        if (static_cast<int>(line.size()) < maxChars) {
+            line.push_back(cp < 0x10000 ? static_cast<char16_t>(cp) : u'\uFFFD');
+            const std::string e = EncodeUtf8(cp == 0xFFFD ? U'?' : cp);
+            Echo(e.data(), e.size());
+        }
+    }
+    int length = 0;
+    if (!line.empty()) {
+        length = WideCharToMultiByte(CP_WINDOWS_1252, 0, line.data(), static_cast<int>(line.size()), buffer, maxChars,
+                                     "?", nullptr);
+    }
+    buffer[length] = '\0';
+    return length;
+}
+
 }  // namespace
+
+bool LocaleIsUtf8()
+{
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return NamesUtf8(value);
+    }
+    return false;
+}
+
+std::string ToTerminalText(const char* text)
+{
+    if (text == nullptr) return "";
+    if (!Utf8Terminal(STDOUT_FILENO)) return text;
+    std::string out;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
+        WCHAR unit = 0;
+        const char byte = static_cast<char>(*c);
+        if (MultiByteToWideChar(CP_WINDOWS_1252, 0, &byte, 1, &unit, 1) != 1) unit = u'?';
+        out += EncodeUtf8(unit);
+    }
+    return out;
+}
 
 void Open() { Setup(); }
 
@@ -178,6 +314,7 @@ int ReadLine(char* buffer, int maxChars)
     Setup();
     if (buffer == nullptr) return 0;
     if (maxChars < 0) maxChars = 0;
+    if (g_mode == Mode::Terminal && Utf8Terminal(kIn)) return ReadUtf8Line(buffer, maxChars);
     int length = 0;
     for (;;) {
         const int c = ReadByte();

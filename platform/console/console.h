@@ -7,6 +7,8 @@
 // (after which the signal takes its usual course), and around a stop (Ctrl-Z).
 // When standard input is not a terminal (a pipe or a file) keys are its bytes,
 // one by one.
+#include <string>
+
 namespace console {
 
 // Key codes of ReadKey besides the characters themselves.
@@ -27,7 +29,18 @@ int ReadKey();
 // characters are kept and echoed up to maxChars, further ones are dropped;
 // backspace removes the last one; ENTER or the end of input ends the line (ENTER
 // echoes a line end). Returns the length; the buffer is always NUL-terminated.
+// The line is 8-bit Windows-1252 text: on a terminal whose locale is UTF-8 the
+// typed characters are converted (one byte each, '?' for those 1252 lacks); from
+// anything else (a pipe, a file, another locale) the bytes are kept as they come.
 int ReadLine(char* buffer, int maxChars);
+
+// Windows-1252 text as it is to be written to standard output: converted to UTF-8
+// when standard output is a terminal whose locale is UTF-8, else unchanged (so a
+// pipe gets exactly the bytes that travelled).
+std::string ToTerminalText(const char* text);
+
+// The locale of the environment (LC_ALL, else LC_CTYPE, else LANG) names UTF-8.
+bool LocaleIsUtf8();
 
 // True once standard input has ended: no key will ever come.
 bool InputEnded();

@@ -87,7 +87,7 @@ ClientProcess::~ClientProcess()
     if (terminal_ >= 0) close(terminal_);
 }
 
-bool ClientProcess::StartOnTerminal(const Scratch& scratch)
+bool ClientProcess::StartOnTerminal(const Scratch& scratch, const std::string& locale)
 {
     int master = -1, slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return false;
@@ -103,6 +103,7 @@ bool ClientProcess::StartOnTerminal(const Scratch& scratch)
         if (slave > STDERR_FILENO) close(slave);
         if (chdir(scratch.Path().c_str()) != 0) _exit(126);
         setenv("XDG_CONFIG_HOME", scratch.ConfigHome().c_str(), 1);
+        if (!locale.empty()) setenv("LC_ALL", locale.c_str(), 1);
         execl(CLIENT_PROGRAM, CLIENT_PROGRAM, static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -122,7 +123,7 @@ bool ClientProcess::TerminalLocalModes(unsigned* modes) const
     return true;
 }
 
-bool ClientProcess::Start(const Scratch& scratch, const std::string& configHome)
+bool ClientProcess::Start(const Scratch& scratch, const std::string& configHome, const std::string& locale)
 {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return false;
@@ -135,6 +136,7 @@ bool ClientProcess::Start(const Scratch& scratch, const std::string& configHome)
         dup2(out[1], STDERR_FILENO);
         if (chdir(scratch.Path().c_str()) != 0) _exit(126);
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        if (!locale.empty()) setenv("LC_ALL", locale.c_str(), 1);
         execl(CLIENT_PROGRAM, CLIENT_PROGRAM, static_cast<char*>(nullptr));
         _exit(127);
     }

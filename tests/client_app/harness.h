@@ -46,10 +46,11 @@ private:
 class ClientProcess {
 public:
     ~ClientProcess();
-    // configHome empty: the scratch folder's own.
-    bool Start(const Scratch& scratch, const std::string& configHome = "");
+    // configHome empty: the scratch folder's own. locale: LC_ALL of the child when
+    // not empty.
+    bool Start(const Scratch& scratch, const std::string& configHome = "", const std::string& locale = "");
     // The same on a new pseudo-terminal (its controlling terminal).
-    bool StartOnTerminal(const Scratch& scratch);
+    bool StartOnTerminal(const Scratch& scratch, const std::string& locale = "");
     // Local modes of that terminal now (ICANON, ECHO, ...).
     bool TerminalLocalModes(unsigned* modes) const;
     pid_t Pid() const { return pid_; }

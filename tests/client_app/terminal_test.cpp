@@ -94,3 +94,83 @@ TEST(ClientTerminal, CursorKeysLineEditingAndEscape)
 }
 
 }  // namespace
+
+namespace {
+
+// The chat text of the next 82-byte message the server receives.
+std::string NextChat(ScriptedServer& server)
+{
+    Received chat;
+    if (!server.inbox.WaitFor([](const Received& r) { return r.data.size() == 82; }, 5000, &chat)) return "<none>";
+    server.inbox.Clear();
+    return std::string(reinterpret_cast<const char*>(chat.data.data() + 2));
+}
+
+// A chat line from the server in Windows-1252: "café € “ok”".
+const char kChat1252[] = "caf\xE9 \x80 \x93ok\x94";
+
+TEST(ClientTerminal, ChatIsWindows1252OnTheWireAndUtf8OnAUtf8Terminal)
+{
+    ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    Scratch scratch;
+    ClientProcess client;
+    ASSERT_TRUE(client.StartOnTerminal(scratch, "C.UTF-8"));
+    ASSERT_NE(client.WaitFor("Ready to host peer programs...", 15000), npos) << client.Output();
+    server.inbox.Clear();
+
+    // Typed in UTF-8: one byte per character on the wire, '?' where 1252 has none;
+    // backspace takes a whole character; the echo stays UTF-8.
+    std::size_t from = client.Output().size();
+    client.Type("\r");
+    ASSERT_NE(client.WaitFor("> ", 5000, from), npos);
+    client.Type("Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \xF0\x9F\x98\x80 \xE2\x82\xAC\xC3\xA9\x7fx\r");
+    EXPECT_EQ(NextChat(server), "Gr\xFC\xDF" "e ? ? \x80x");
+    EXPECT_NE(client.WaitFor("Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 \xF0\x9F\x98\x80 \xE2\x82\xAC\xC3\xA9\b \bx", 5000, from),
+              npos)
+        << client.Output().substr(from);
+
+    // 100 two-byte characters: 80 are kept, 79 travel.
+    std::string many;
+    for (int i = 0; i < 100; ++i) many += "\xC3\xA9";
+    client.Type("\r" + many + "\r");
+    EXPECT_EQ(NextChat(server), std::string(79, '\xE9'));
+
+    // Received 1252 text is shown in UTF-8.
+    const EventPacket chat = MakeChatPacket(3, kChat1252);
+    ASSERT_EQ(server.Send(&chat, sizeof chat, true), S_OK);
+    EXPECT_NE(client.WaitFor("         caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cok\xE2\x80\x9D\r\n"), npos) << client.Output();
+
+    client.Type("\x1b");
+    ASSERT_NE(client.WaitFor("Press any key to exit..."), npos);
+    client.Type(" ");
+    EXPECT_EQ(client.WaitExit(), 0);
+}
+
+// On a terminal of another locale, and on pipes whatever the locale, bytes pass
+// unchanged both ways.
+TEST(ClientTerminal, ChatBytesPassUnchangedOnOtherTerminalsAndOnPipes)
+{
+    for (bool terminal : {true, false}) {
+        SCOPED_TRACE(terminal ? "terminal, C locale" : "pipes, UTF-8 locale");
+        ScriptedServer server;
+        ASSERT_TRUE(server.Start());
+        Scratch scratch;
+        ClientProcess client;
+        ASSERT_TRUE(terminal ? client.StartOnTerminal(scratch, "C") : client.Start(scratch, "", "C.UTF-8"));
+        ASSERT_NE(client.WaitFor("Ready to host peer programs...", 15000), npos) << client.Output();
+        server.inbox.Clear();
+        client.Type("\rGr\xC3\xBC\xC3\x9F" "e \xE9\r");
+        EXPECT_EQ(NextChat(server), "Gr\xC3\xBC\xC3\x9F" "e \xE9");
+        const EventPacket chat = MakeChatPacket(3, kChat1252);
+        ASSERT_EQ(server.Send(&chat, sizeof chat, true), S_OK);
+        EXPECT_NE(client.WaitFor(std::string("         ") + kChat1252 + (terminal ? "\r\n" : "\n")), npos)
+            << client.Output();
+        client.Type("\x1b");
+        ASSERT_NE(client.WaitFor("Press any key to exit..."), npos);
+        client.Type(" ");
+        EXPECT_EQ(client.WaitExit(), 0);
+    }
+}
+
+}  // namespace
