@@ -132,13 +132,16 @@ void PrintStatistics(DPN_CONNECTION_INFO& stats)
     for (int i = 0; i < MAX_VESSELS; ++i) {
         ShipRecord& s = Ships[i];
         ScopedSection ship(s.lock);
-        const float r = D3DXVec3Length(&s.position);
+        // In double: the length of a huge position would overflow a float.
+        const double r = std::sqrt(static_cast<double>(s.position.x) * s.position.x +
+                                   static_cast<double>(s.position.y) * s.position.y +
+                                   static_cast<double>(s.position.z) * s.position.z);
         std::printf("%i %i %+06.3f %+06.3f %+06.3f %+1.3f %+1.3f %+1.3f %1.3f %4.3f/%4.3f\n", i, s.present,
                     static_cast<double>(s.position.x), static_cast<double>(s.position.y),
                     static_cast<double>(s.position.z), static_cast<double>(s.pitchRate),
                     static_cast<double>(s.rollRate), static_cast<double>(s.yawRate),
-                    static_cast<double>(s.attitude.w), static_cast<double>(r - 2939.6f),
-                    static_cast<double>(r - s.groundRadius));
+                    static_cast<double>(s.attitude.w), r - static_cast<double>(2939.6f),
+                    r - static_cast<double>(s.groundRadius));
     }
     std::printf("\n");
 }
@@ -196,12 +199,57 @@ void ReportOwnVessel()
     SendToServer(&position, sizeof position, false, 1000);
 }
 
+// What a motion step changes.
+struct MotionState {
+    std::uint8_t onGround;
+    D3DXVECTOR3 position, velocity, surfaceVelocity;
+    double doublePosition[3];
+    D3DXQUATERNION attitude;
+    D3DXMATRIX viewMatrix;
+    float pitchRate, rollRate, yawRate;
+
+    explicit MotionState(const ShipRecord& s)
+        : onGround(s.onGround), position(s.position), velocity(s.velocity), surfaceVelocity(s.surfaceVelocity),
+          doublePosition{s.doublePosition[0], s.doublePosition[1], s.doublePosition[2]}, attitude(s.attitude),
+          viewMatrix(s.viewMatrix), pitchRate(s.pitchRate), rollRate(s.rollRate), yawRate(s.yawRate)
+    {
+    }
+    void RestoreTo(ShipRecord& s) const
+    {
+        s.onGround = onGround;
+        s.position = position;
+        s.velocity = velocity;
+        s.surfaceVelocity = surfaceVelocity;
+        for (int k = 0; k < 3; ++k) s.doublePosition[k] = doublePosition[k];
+        s.attitude = attitude;
+        s.viewMatrix = viewMatrix;
+        s.pitchRate = pitchRate;
+        s.rollRate = rollRate;
+        s.yawRate = yawRate;
+    }
+    bool Finite() const
+    {
+        bool ok = std::isfinite(pitchRate) && std::isfinite(rollRate) && std::isfinite(yawRate);
+        for (const float* v : {&position.x, &velocity.x, &surfaceVelocity.x})
+            ok = ok && std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+        for (double d : doublePosition) ok = ok && std::isfinite(d);
+        ok = ok && std::isfinite(attitude.x) && std::isfinite(attitude.y) && std::isfinite(attitude.z) &&
+             std::isfinite(attitude.w);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 4; ++c) ok = ok && std::isfinite(viewMatrix.m[r][c]);
+        return ok;
+    }
+};
+
 void MoveVessel(int i, float now)
 {
     ShipRecord& s = Ships[i];
     ScopedSection ship(s.lock);
     const float dt = now - s.lastUpdate;
     s.lastUpdate = now;
+    // A step that would leave the vessel not finite (a position or speed too large
+    // for single precision) leaves it as it was.
+    const MotionState before(s);
     ApplyGravityAndGround(static_cast<std::int16_t>(i), dt);
     IntegrateVesselPosition(static_cast<std::int16_t>(i), dt);
     D3DXQuaternionNormalize(&s.attitude, &s.attitude);
@@ -213,6 +261,7 @@ void MoveVessel(int i, float now)
     D3DXMatrixInverse(&s.viewMatrix, nullptr, &rotation);
     D3DXMatrixTranslation(&translation, -s.position.x, -s.position.y, -s.position.z);
     D3DXMatrixMultiply(&s.viewMatrix, &s.viewMatrix, &translation);
+    if (!MotionState(s).Finite()) before.RestoreTo(s);
 }
 
 // previous: application time at the connection (start-up step 11).

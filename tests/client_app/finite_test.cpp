@@ -226,11 +226,24 @@ TEST(ClientFinite, NonFiniteConfigurationIsTakenAsNotReceived)
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 5, 1.0f, 0.0f, 0.0f, 2939.6f), true), S_OK);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_POSITION, 5, 0.0f, 3100.0f, 0.0f, -3e38f), true), S_OK);
     ASSERT_TRUE(FileHas(scratch, "ADJ x0.000 y3100.000 z0.000 d0.000\r\n")) << scratch.ReadFile("logfile.txt");
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // A vessel far beyond single precision's squares, fast and spinning: the motion
+    // steps leave it as it is rather than not finite.
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 6, 3e38f, -3e38f, 3e38f, 3e38f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_POSITION, 6, 3e38f, -3e38f, 1e30f, 3e38f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_ATTITUDE, 6, 3e38f, 3e38f, -3e38f, 3e38f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_RATES, 6, 3e38f, -3e38f, 3e38f, 0), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_PLAYER_ONLINE, 6, 0, 0, 0, 3e38f), true), S_OK);
+    ASSERT_NE(client.WaitFor("] Other players online:  1\n"), npos) << client.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::string stats = Statistics(client);
     ASSERT_NE(stats, "");
     EXPECT_TRUE(NoNonFinite(stats)) << stats;
+    EXPECT_NE(stats.find("\n6 1 "), npos) << stats;
     EXPECT_TRUE(NoNonFinite(scratch.ReadFile("logfile.txt"))) << scratch.ReadFile("logfile.txt");
+    TestView view;
+    ASSERT_TRUE(Attach(view, false)) << client.Output();
+    for (const Received& r : view.inbox.All()) EXPECT_TRUE(FiniteStatus(r)) << int(r.data[0]) << " " << int(r.data[1]);
+    EXPECT_EQ(view.inbox.All().size(), 1u + 2u + 8u * 4u + 1u);
     EXPECT_EQ(client.Output().find("runtime error"), npos) << client.Output();
 
     client.Type("\x1b");
