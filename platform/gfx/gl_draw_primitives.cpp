@@ -181,8 +181,9 @@ void UploadLevel(D3DFORMAT format, GLint level, UINT w, UINT h, const BYTE* data
     }
 }
 
-// Creates or refreshes the GL copy of a texture; leaves it bound.
-void PrepareTexture(GlTexture* t) {
+// Creates or refreshes the GL copy of a texture; leaves it bound (bound: the
+// unit's texture as last bound, updated).
+void PrepareTexture(GlTexture* t, unsigned* bound) {
     bool fresh = false;
     if (t->glName == 0) {
         GLuint name = 0;
@@ -190,10 +191,11 @@ void PrepareTexture(GlTexture* t) {
         t->glName = name;
         fresh = true;
     }
-    glBindTexture(GL_TEXTURE_2D, t->glName);
     const DWORD levels = t->GetLevelCount();
     bool any = fresh;
     for (DWORD i = 0; i < levels && !any; ++i) any = t->Level(i)->dirty;
+    if (t->glName != *bound || any) glBindTexture(GL_TEXTURE_2D, t->glName);
+    *bound = t->glName;
     if (!any) return;
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
@@ -249,7 +251,26 @@ CombineSource Complemented(CombineSource s, bool alpha) {
 }
 
 // One half (colour or alpha) of a stage as a GL combiner.
-void SetupCombiner(bool alpha, DWORD op, DWORD a0, DWORD a1, DWORD a2) {
+// Texture-environment values as last given to GL for one unit (GlDrawState's
+// envCache); a value goes to GL only when it differs, since every change costs
+// the renderer a state update.
+using EnvCache = int;
+
+void EnvI(EnvCache* cache, int slot, GLenum pname, GLint value) {
+    if (cache[slot] == value) return;
+    cache[slot] = value;
+    glTexEnvi(GL_TEXTURE_ENV, pname, value);
+}
+
+void EnvF(EnvCache* cache, int slot, GLenum pname, float value) {
+    GLint bits;
+    std::memcpy(&bits, &value, sizeof(bits));
+    if (cache[slot] == bits) return;
+    cache[slot] = bits;
+    glTexEnvf(GL_TEXTURE_ENV, pname, value);
+}
+
+void SetupCombiner(EnvCache* cache, bool alpha, DWORD op, DWORD a0, DWORD a1, DWORD a2) {
     const GLenum combine = alpha ? GL_COMBINE_ALPHA : GL_COMBINE_RGB;
     const GLenum srcName[3] = {alpha ? GLenum(GL_SRC0_ALPHA) : GLenum(GL_SRC0_RGB), alpha ? GLenum(GL_SRC1_ALPHA) : GLenum(GL_SRC1_RGB),
                                alpha ? GLenum(GL_SRC2_ALPHA) : GLenum(GL_SRC2_RGB)};
@@ -316,16 +337,17 @@ void SetupCombiner(bool alpha, DWORD op, DWORD a0, DWORD a1, DWORD a2) {
             break;
         default: break;
     }
-    glTexEnvi(GL_TEXTURE_ENV, combine, static_cast<GLint>(mode));
+    const int base = alpha ? 9 : 1;  // slots: mode, 3 sources, 3 operands, scale
+    EnvI(cache, base, combine, static_cast<GLint>(mode));
     for (int i = 0; i < 3; ++i) {
-        glTexEnvi(GL_TEXTURE_ENV, srcName[i], static_cast<GLint>(s[i].source));
+        EnvI(cache, base + 1 + i, srcName[i], static_cast<GLint>(s[i].source));
         GLenum operand = s[i].operand;
         if (alpha && operand != GL_SRC_ALPHA && operand != GL_ONE_MINUS_SRC_ALPHA) {
             operand = (operand == GL_ONE_MINUS_SRC_COLOR) ? GL_ONE_MINUS_SRC_ALPHA : GL_SRC_ALPHA;
         }
-        glTexEnvi(GL_TEXTURE_ENV, opName[i], static_cast<GLint>(operand));
+        EnvI(cache, base + 4 + i, opName[i], static_cast<GLint>(operand));
     }
-    glTexEnvf(GL_TEXTURE_ENV, scaleName, scale);
+    EnvF(cache, base + 7, scaleName, scale);
 }
 
 // Number of active stages: up to the first whose colour operation is DISABLE.
@@ -524,6 +546,9 @@ bool InitGl(GlDrawState& d) {
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, &texel);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     d.whiteTexture = white;
+    for (auto& unit : d.envCache) {
+        for (int& v : unit) v = -1;
+    }
     GLint major = 0, minor = 0;
     glGetIntegerv(GL_MAJOR_VERSION, &major);
     glGetIntegerv(GL_MINOR_VERSION, &minor);
@@ -599,17 +624,23 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     for (int i = 0; i < touched; ++i) {
         glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
         if (i >= active) {
-            glDisable(GL_TEXTURE_2D);
+            if (d.unitState[i] != 0) glDisable(GL_TEXTURE_2D);
+            d.unitState[i] = 0;
             continue;
         }
-        glEnable(GL_TEXTURE_2D);
+        if (d.unitState[i] != 1) glEnable(GL_TEXTURE_2D);
+        d.unitState[i] = 1;
         auto* texture = dynamic_cast<GlTexture*>(d.textures[static_cast<size_t>(i)]);
+        unsigned name = d.whiteTexture;  // no texture reads as opaque white
         if (texture && texture->GetType() == D3DRTYPE_TEXTURE) {
-            PrepareTexture(texture);
-        } else {
-            glBindTexture(GL_TEXTURE_2D, d.whiteTexture);  // no texture reads as opaque white
+            PrepareTexture(texture, &d.boundTexture[i]);
+            name = texture->glName;
+        } else if (d.boundTexture[i] != name) {
+            glBindTexture(GL_TEXTURE_2D, name);
         }
-        glBindSampler(static_cast<GLuint>(i), d.samplers[i]);
+        d.boundTexture[i] = name;
+        if (!d.samplerBound[i]) glBindSampler(static_cast<GLuint>(i), d.samplers[i]);
+        d.samplerBound[i] = true;
         const auto& st = d.stageStates[static_cast<size_t>(i)];
         if ((d.dirty & kDirtyStages) &&
             (!d.stageApplied[i] || st != d.appliedStages[static_cast<size_t>(i)] ||
@@ -625,12 +656,19 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             d.appliedStages[static_cast<size_t>(i)] = st;
             d.appliedFactor[i] = rs[D3DRS_TEXTUREFACTOR];
             d.stageApplied[i] = true;
-            glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
-            SetupCombiner(false, st[D3DTSS_COLOROP], st[D3DTSS_COLORARG0], st[D3DTSS_COLORARG1], st[D3DTSS_COLORARG2]);
-            SetupCombiner(true, st[D3DTSS_ALPHAOP], st[D3DTSS_ALPHAARG0], st[D3DTSS_ALPHAARG1], st[D3DTSS_ALPHAARG2]);
-            float factor[4];
-            ColourToFloats(rs[D3DRS_TEXTUREFACTOR], factor);
-            glTexEnvfv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_COLOR, factor);
+            EnvCache* cache = d.envCache[i];
+            EnvI(cache, 0, GL_TEXTURE_ENV_MODE, GL_COMBINE);
+            SetupCombiner(cache, false, st[D3DTSS_COLOROP], st[D3DTSS_COLORARG0], st[D3DTSS_COLORARG1],
+                          st[D3DTSS_COLORARG2]);
+            SetupCombiner(cache, true, st[D3DTSS_ALPHAOP], st[D3DTSS_ALPHAARG0], st[D3DTSS_ALPHAARG1],
+                          st[D3DTSS_ALPHAARG2]);
+            if (cache[17] != static_cast<int>(rs[D3DRS_TEXTUREFACTOR]) || cache[0] == -1 || !d.envColourSet[i]) {
+                float factor[4];
+                ColourToFloats(rs[D3DRS_TEXTUREFACTOR], factor);
+                glTexEnvfv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_COLOR, factor);
+                cache[17] = static_cast<int>(rs[D3DRS_TEXTUREFACTOR]);
+                d.envColourSet[i] = true;
+            }
         }
     }
 

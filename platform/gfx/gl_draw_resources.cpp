@@ -174,6 +174,10 @@ GlTexture::~GlTexture() {
     if (glName != 0 && device_->MakeCurrent()) {
         GLuint name = glName;
         glDeleteTextures(1, &name);
+        // GL unbinds a deleted texture, and its name may come back for a new one.
+        for (unsigned& bound : device_->DrawState().boundTexture) {
+            if (bound == name) bound = 0;
+        }
     }
     for (auto* l : levels_) l->Release();
     if (pool_ == D3DPOOL_DEFAULT) device_->DefaultPoolResourceReleased();

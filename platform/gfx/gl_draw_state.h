@@ -86,6 +86,11 @@ struct GlDrawState {
     std::array<std::array<DWORD, kTextureStageStateCount>, kMaxTextureStages> appliedStages{};
     DWORD appliedFactor[kMaxTextureStages] = {};
     bool stageApplied[kMaxTextureStages] = {};
+    int envCache[kMaxTextureStages][18] = {};  // texture-environment values given to GL
+    bool envColourSet[kMaxTextureStages] = {};
+    int unitState[kMaxTextureStages] = {-1, -1, -1, -1, -1, -1, -1, -1};  // GL_TEXTURE_2D: 1 on, 0 off
+    unsigned boundTexture[kMaxTextureStages] = {};
+    bool samplerBound[kMaxTextureStages] = {};
     int enabledUnits = 0;  // texture units switched on by the last draw
     bool unitsKnown = false;
     D3DVIEWPORT8 appliedViewport{};
