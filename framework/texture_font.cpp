@@ -162,6 +162,7 @@ HRESULT TextureFont::RecordStateBlock(DWORD* token) {
 
 HRESULT TextureFont::CreateBuffers() {
     if (!device_) return E_FAIL;
+    ReleaseBuffers();  // a second call replaces, never leaks, what the first made
     HRESULT hr = device_->CreateVertexBuffer(kVertexBufferBytes, D3DUSAGE_WRITEONLY | D3DUSAGE_DYNAMIC, 0,
                                              D3DPOOL_DEFAULT, &vertexBuffer_);
     if (FAILED(hr)) {
