@@ -87,6 +87,8 @@ TEST(ClientFinite, NonFiniteReportsAreIgnoredWholeAndEveryVesselStaysFinite)
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_ATTITUDE, 3, 0.0f, 0.0f, 0.6f, 0.8f), true), S_OK);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_RATES, 3, 0.01f, 0.0f, 0.0f, 0.0f), true), S_OK);
     ASSERT_TRUE(FileHas(scratch, "2fS x0.000 y3100.000 z0.000 3@100.000\r\n"));
+    for (TestView* v : {&pilot, &watcher})
+        ASSERT_TRUE(v->inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_RATES, 3); }));
     pilot.inbox.Clear();
     watcher.inbox.Clear();
     server.inbox.Clear();
