@@ -397,6 +397,12 @@ HRESULT GlDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR
 HRESULT GlDevice::SetViewport(const D3DVIEWPORT8* viewport) {
     if (!viewport) return D3DERR_INVALIDCALL;
     if (viewport->X + viewport->Width > width_ || viewport->Y + viewport->Height > height_) return D3DERR_INVALIDCALL;
+    if (draw_.recording) {  // recorded into the state block, the current viewport stays
+        StateBlockEntry e{StateBlockEntry::kViewport};
+        e.viewport = *viewport;
+        draw_.Record(e);
+        return D3D_OK;
+    }
     viewport_ = *viewport;
     return D3D_OK;
 }

@@ -119,6 +119,26 @@ TEST_F(StateTest, BlocksHoldTheirTexturesAndCreateStateBlockRestoresAll) {
     device_->DeleteStateBlock(all);
 }
 
+TEST_F(StateTest, ViewportIsRecordedIntoABlockAndLeftUntilApplied) {
+    D3DVIEWPORT8 before{};
+    ASSERT_EQ(device_->GetViewport(&before), D3D_OK);
+    D3DVIEWPORT8 small = before;
+    small.Width = before.Width / 2;
+    small.Height = before.Height / 2;
+    device_->BeginStateBlock();
+    ASSERT_EQ(device_->SetViewport(&small), D3D_OK);
+    DWORD block = 0;
+    ASSERT_EQ(device_->EndStateBlock(&block), D3D_OK);
+    D3DVIEWPORT8 now{};
+    device_->GetViewport(&now);
+    EXPECT_EQ(now.Width, before.Width) << "recording changed the current viewport";
+    ASSERT_EQ(device_->ApplyStateBlock(block), D3D_OK);
+    device_->GetViewport(&now);
+    EXPECT_EQ(now.Width, small.Width);
+    EXPECT_EQ(now.Height, small.Height);
+    device_->DeleteStateBlock(block);
+}
+
 TEST_F(StateTest, VertexBufferLocksAndDrawsStayInBounds) {
     IDirect3DVertexBuffer8* vb = nullptr;
     ASSERT_EQ(device_->CreateVertexBuffer(6 * sizeof(ColourVertex), D3DUSAGE_WRITEONLY, 0x42, D3DPOOL_MANAGED, &vb),
