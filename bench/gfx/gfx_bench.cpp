@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -169,8 +170,12 @@ void SceneFrame(benchmark::State& state) {
 }
 BENCHMARK(SceneFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// One small textured triangle per call with a texture-stage change between
-// calls, so every draw re-applies state.
+// One small textured triangle per call, drawn through the layer and with bare
+// GL calls doing the same GL work in the same kind of context: the same
+// vertices, projection, texture, sampler and combiner, the same pixels
+// written (checked by reading the frame back). Argument 1 changes the
+// stage-0 colour operation between calls (MODULATE / SELECTARG1, i.e. the
+// combiner mode MODULATE / REPLACE), argument 0 draws with nothing changed.
 struct Tri {
     float x, y, z, rhw;
     DWORD colour;
@@ -179,66 +184,113 @@ struct Tri {
 const Tri kTriangle[3] = {{10, 10, 0.5f, 1, 0xFFFFFFFF, 0, 0}, {20, 10, 0.5f, 1, 0xFFFFFFFF, 1, 0},
                           {10, 20, 0.5f, 1, 0xFFFFFFFF, 0, 1}};
 constexpr int kCallsPerIteration = 1000;
+constexpr UINT kSide = 64;
+
+// Opens a device, draws the triangle once through the layer (context current,
+// texture uploaded, sampler and combiners set) and clears the frame.
+bool OpenDrawCall(Scene* scene, benchmark::State& state) {
+    if (!scene->Open(kSide, kSide)) {
+        state.SkipWithError("no headless GL device");
+        return false;
+    }
+    IDirect3DDevice8* d = scene->device;
+    d->SetTexture(0, scene->texture);
+    d->SetVertexShader(0x144);
+    d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, kTriangle, sizeof(Tri));
+    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    return true;
+}
+
+// Pixels of the frame that are not the clear colour, and a hash of the
+// frame; both sides must show the same, or they did not do the same work.
+int DrawnPixels(std::uint32_t* hash) {
+    glFinish();
+    std::vector<std::uint32_t> pixels(kSide * kSide);
+    glReadPixels(0, 0, kSide, kSide, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, pixels.data());
+    int drawn = 0;
+    *hash = 2166136261u;
+    for (std::uint32_t p : pixels) {
+        drawn += (p & 0xFFFFFFu) != 0;
+        *hash = (*hash ^ p) * 16777619u;
+    }
+    return drawn;
+}
+
+void Finish(benchmark::State& state, Scene* scene) {
+    std::uint32_t hash = 0;
+    const int drawn = DrawnPixels(&hash);
+    state.counters["pixels"] = drawn;
+    state.counters["frame_hash"] = static_cast<double>(hash);
+    if (drawn == 0) state.SkipWithError("nothing was drawn");
+    state.SetItemsProcessed(state.iterations() * kCallsPerIteration);
+    scene->Close();
+}
 
 void DrawCallThroughLayer(benchmark::State& state) {
     Scene scene;
-    if (!scene.Open(64, 64)) {
-        state.SkipWithError("no headless GL device");
-        return;
-    }
+    if (!OpenDrawCall(&scene, state)) return;
     IDirect3DDevice8* d = scene.device;
-    d->SetTexture(0, scene.texture);
-    d->SetVertexShader(0x144);
-    d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, kTriangle, sizeof(Tri));
+    const bool change = state.range(0) != 0;
     for (auto _ : state) {
         for (int i = 0; i < kCallsPerIteration; ++i) {
-            d->SetTextureStageState(0, D3DTSS_COLOROP, (i & 1) ? D3DTOP_MODULATE : D3DTOP_SELECTARG1);
+            if (change) d->SetTextureStageState(0, D3DTSS_COLOROP, (i & 1) ? D3DTOP_MODULATE : D3DTOP_SELECTARG1);
             d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, kTriangle, sizeof(Tri));
         }
         glFinish();
     }
-    state.SetItemsProcessed(state.iterations() * kCallsPerIteration);
-    scene.Close();
+    Finish(state, &scene);
 }
-BENCHMARK(DrawCallThroughLayer)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(DrawCallThroughLayer)->ArgName("stage_change")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void DrawCallBareGl(benchmark::State& state) {
-    Scene scene;  // the same context, made current by a first draw
-    if (!scene.Open(64, 64)) {
-        state.SkipWithError("no headless GL device");
-        return;
-    }
-    IDirect3DDevice8* d = scene.device;
-    d->SetTexture(0, scene.texture);
-    d->SetVertexShader(0x144);
-    d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, kTriangle, sizeof(Tri));
-    // The same vertices in the shape GL takes them directly.
-    const float positions[12] = {10.5f, 53.5f, 0.5f, 1, 20.5f, 53.5f, 0.5f, 1, 10.5f, 43.5f, 0.5f, 1};
-    const float uv[6] = {0, 0, 1, 0, 0, 1};
+    Scene scene;
+    if (!OpenDrawCall(&scene, state)) return;
+    // The layer's state is in place (texture, sampler, combiner, depth and
+    // blend states); set the rest as it does for pre-transformed vertices: a
+    // screen-to-clip matrix with the platform's pixel centres, no lighting or
+    // fog, positions (x, y, z, 1 / rhw), colour and texture coordinates read
+    // straight from the vertices.
+    GLint depthMode = GL_NEGATIVE_ONE_TO_ONE;
+    glGetIntegerv(GL_CLIP_DEPTH_MODE, &depthMode);
+    const bool zeroToOne = depthMode == GL_ZERO_TO_ONE;
+    const float side = static_cast<float>(kSide);
+    const float screen[16] = {2.0f / side, 0, 0, 0, 0, -2.0f / side, 0, 0, 0, 0, zeroToOne ? 1.0f : 2.0f, 0,
+                              0.5f * 2.0f / side - 1.0f, 1.0f - 0.5f * 2.0f / side, zeroToOne ? 0.0f : -1.0f, 1};
     glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, 64, 0, 64, 0, 1);
+    glLoadMatrixf(screen);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+    glDisable(GL_LIGHTING);
+    glDisable(GL_FOG);
+    float positions[12];
+    for (int i = 0; i < 3; ++i) {
+        const float w = 1.0f / kTriangle[i].rhw;
+        positions[4 * i] = kTriangle[i].x * w;
+        positions[4 * i + 1] = kTriangle[i].y * w;
+        positions[4 * i + 2] = kTriangle[i].z * w;
+        positions[4 * i + 3] = w;
+    }
     glEnableClientState(GL_VERTEX_ARRAY);
     glVertexPointer(4, GL_FLOAT, 0, positions);
+    glDisableClientState(GL_NORMAL_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
     glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, sizeof(Tri), &kTriangle[0].colour);
     glClientActiveTexture(GL_TEXTURE0);
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glTexCoordPointer(2, GL_FLOAT, 0, uv);
+    glTexCoordPointer(2, GL_FLOAT, sizeof(Tri), &kTriangle[0].u);
+    glDisableClientState(GL_FOG_COORD_ARRAY);
     glActiveTexture(GL_TEXTURE0);
+    const bool change = state.range(0) != 0;
     for (auto _ : state) {
         for (int i = 0; i < kCallsPerIteration; ++i) {
-            glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_RGB, (i & 1) ? GL_MODULATE : GL_REPLACE);
+            if (change) glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_RGB, (i & 1) ? GL_MODULATE : GL_REPLACE);
             glDrawArrays(GL_TRIANGLES, 0, 3);
         }
         glFinish();
     }
-    state.SetItemsProcessed(state.iterations() * kCallsPerIteration);
-    scene.Close();
+    Finish(state, &scene);
 }
-BENCHMARK(DrawCallBareGl)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(DrawCallBareGl)->ArgName("stage_change")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 
