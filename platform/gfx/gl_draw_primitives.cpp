@@ -712,6 +712,9 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
         }
         if (lighting) {
             glEnable(GL_LIGHTING);
+            // GL ignores material colours that track the vertex colour: stop the
+            // tracking of the last draw before the material goes in.
+            glDisable(GL_COLOR_MATERIAL);
             ApplyMaterial(d);
         } else {
             glDisable(GL_LIGHTING);
@@ -723,12 +726,20 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             float colour[4];
             ColourToFloats(rs[D3DRS_FOGCOLOR], colour);
             glFogfv(GL_FOG_COLOR, colour);
-            const DWORD fogMode = fogTable ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
-            glFogi(GL_FOG_MODE, fogMode == D3DFOG_EXP ? GL_EXP : fogMode == D3DFOG_EXP2 ? GL_EXP2 : GL_LINEAR);
-            glFogf(GL_FOG_START, Bits(rs[D3DRS_FOGSTART]));
-            glFogf(GL_FOG_END, Bits(rs[D3DRS_FOGEND]));
-            glFogf(GL_FOG_DENSITY, Bits(rs[D3DRS_FOGDENSITY]));
-            glFogi(GL_FOG_COORD_SRC, fogTable ? GL_FRAGMENT_DEPTH : GL_FOG_COORD);
+            if (fogTable) {
+                const DWORD fogMode = rs[D3DRS_FOGTABLEMODE];
+                glFogi(GL_FOG_MODE, fogMode == D3DFOG_EXP ? GL_EXP : fogMode == D3DFOG_EXP2 ? GL_EXP2 : GL_LINEAR);
+                glFogf(GL_FOG_START, Bits(rs[D3DRS_FOGSTART]));
+                glFogf(GL_FOG_END, Bits(rs[D3DRS_FOGEND]));
+                glFogf(GL_FOG_DENSITY, Bits(rs[D3DRS_FOGDENSITY]));
+                glFogi(GL_FOG_COORD_SRC, GL_FRAGMENT_DEPTH);
+            } else {
+                // The coordinate is the vertex's own fog factor: linear from 1 to 0 passes it on.
+                glFogi(GL_FOG_MODE, GL_LINEAR);
+                glFogf(GL_FOG_START, 1.0f);
+                glFogf(GL_FOG_END, 0.0f);
+                glFogi(GL_FOG_COORD_SRC, GL_FOG_COORD);
+            }
         } else {
             glDisable(GL_FOG);
         }
@@ -803,18 +814,31 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     d.enabledUnits = active;
     d.unitsKnown = true;
     if (fogVertex) {
-        // Fog by eye distance (range) or eye depth, worked out per vertex.
+        // The fog factor by eye distance (range) or eye depth, worked out and
+        // held to 0..1 per vertex, then interpolated, as the platform does.
         float* fog = scratch + (pre ? static_cast<size_t>(count) * 4 : 0);
         D3DMATRIX wv;
         D3DXMatrixMultiply(&wv, &world, &view);
         const bool range = rs[D3DRS_RANGEFOGENABLE] != 0;
+        const DWORD fogMode = rs[D3DRS_FOGVERTEXMODE];
+        const float start = Bits(rs[D3DRS_FOGSTART]), end = Bits(rs[D3DRS_FOGEND]);
+        const float density = Bits(rs[D3DRS_FOGDENSITY]);
         for (UINT i = 0; i < count; ++i) {
             float p[3];
             std::memcpy(p, first + static_cast<size_t>(i) * stride, sizeof(p));
             const float ex = p[0] * wv._11 + p[1] * wv._21 + p[2] * wv._31 + wv._41;
             const float ey = p[0] * wv._12 + p[1] * wv._22 + p[2] * wv._32 + wv._42;
             const float ez = p[0] * wv._13 + p[1] * wv._23 + p[2] * wv._33 + wv._43;
-            fog[i] = range ? std::sqrt(ex * ex + ey * ey + ez * ez) : std::fabs(ez);
+            const float dist = range ? std::sqrt(ex * ex + ey * ey + ez * ez) : std::fabs(ez);
+            float f;
+            if (fogMode == D3DFOG_EXP) {
+                f = std::exp(-density * dist);
+            } else if (fogMode == D3DFOG_EXP2) {
+                f = std::exp(-(density * dist) * (density * dist));
+            } else {
+                f = end != start ? (end - dist) / (end - start) : (dist < end ? 1.0f : 0.0f);
+            }
+            fog[i] = f > 1.0f ? 1.0f : (f > 0.0f ? f : 0.0f);  // not a number: fully fogged
         }
         glEnableClientState(GL_FOG_COORD_ARRAY);
         glFogCoordPointer(GL_FLOAT, 0, fog);

@@ -459,3 +459,56 @@ TEST_F(LitTest, SpotLightLightsItsConeOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LitTest, VertexColoursOfALitDrawDoNotStayInTheMaterial) {
+    // A lit draw of coloured vertices takes its diffuse from them...
+    device_->SetVertexShader(0x42);
+    const ColourVertex coloured[4] = {{-1, -1, 0.5f, 0xFF00FF00}, {-1, 1, 0.5f, 0xFF00FF00},
+                                      {1, -1, 0.5f, 0xFF00FF00}, {1, 1, 0.5f, 0xFF00FF00}};
+    device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, coloured, sizeof(ColourVertex));
+    // ...and the next lit draw without vertex colours uses the material again.
+    D3DMATERIAL8 red{};
+    red.Diffuse = {1, 0, 0, 1};
+    device_->SetMaterial(&red);
+    device_->SetVertexShader(0x112);
+    Light(0, 0, 1, 1, 1, 1);
+    Quad();
+    EXPECT_RGB_NEAR(Pixel(32, 32), 255, 0, 0, 1);
+}
+
+TEST_F(LitTest, ALightWithoutDirectionGivesItsAmbientOnly) {
+    D3DLIGHT8 l{};
+    l.Type = D3DLIGHT_DIRECTIONAL;
+    l.Diffuse = {1, 1, 1, 0};
+    l.Ambient = {0.25f, 0.25f, 0.25f, 0};
+    device_->SetLight(0, &l);
+    device_->LightEnable(0, TRUE);
+    Quad();
+    EXPECT_RGB_NEAR(Pixel(32, 32), 64, 64, 64, 1);
+}
+
+TEST_F(PixelTest, VertexFogIsWorkedOutAndClampedPerVertex) {
+    D3DXMATRIX projection;  // orthographic: x and y as given, depth 0..100 to 0..1
+    D3DXMatrixIdentity(&projection);
+    projection._33 = 0.01f;
+    device_->SetTransform(D3DTS_PROJECTION, &projection);
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device_->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    device_->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+    device_->SetRenderState(D3DRS_FOGCOLOR, 0x00FF0000);
+    device_->SetRenderState(D3DRS_FOGSTART, FloatBits(0.0f));
+    device_->SetRenderState(D3DRS_FOGEND, FloatBits(10.0f));
+    device_->SetVertexShader(0x42);
+    // Depth 2 on the left (fog factor 0.8), 30 on the right (-2, held at 0):
+    // the factor runs from 0.8 to 0 across the quad.
+    const ColourVertex quad[4] = {{-1, -1, 2, 0xFF00FF00}, {-1, 1, 2, 0xFF00FF00}, {1, -1, 30, 0xFF00FF00},
+                                  {1, 1, 30, 0xFF00FF00}};
+    device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(ColourVertex));
+    const float f = 0.8f * (1.0f - 32.5f / 64.0f);
+    EXPECT_RGB_NEAR(Pixel(32, 32), static_cast<int>(255 * (1 - f) + 0.5f), static_cast<int>(255 * f + 0.5f), 0, 3);
+    EXPECT_RGB_NEAR(Pixel(63, 32), 255, 0, 0, 3);
+}
+
+}  // namespace
