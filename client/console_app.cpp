@@ -69,6 +69,9 @@ bool ReadPlanetRotation()
     crt::Seek(fd, 3017, crt::SEEK_SET_);
     crt::Read(fd, &rate, sizeof rate);
     crt::Close(fd);
+    // A damaged file's value that is not finite counts as 0, like one the file lacks.
+    if (!std::isfinite(angle)) angle = 0.0f;
+    if (!std::isfinite(rate)) rate = 0.0f;
     ScopedSection rotation(PlanetRotation.lock);
     PlanetRotation.angle = angle;
     PlanetRotation.rate = rate;

@@ -4,7 +4,9 @@
 #include "tests/client_app/harness.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <limits>
 
 using namespace apptest;
@@ -247,6 +249,51 @@ TEST(ClientFinite, NonFiniteConfigurationIsTakenAsNotReceived)
     for (const Received& r : view.inbox.All()) EXPECT_TRUE(FiniteStatus(r)) << int(r.data[0]) << " " << int(r.data[1]);
     EXPECT_EQ(view.inbox.All().size(), 1u + 2u + 8u * 4u + 1u);
     EXPECT_EQ(client.Output().find("runtime error"), npos) << client.Output();
+
+    client.Type("\x1b");
+    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos);
+    client.Type("x");
+    EXPECT_EQ(client.WaitExit(), 0);
+}
+
+// x of vessel i in a statistics text; NaN when its row is missing.
+float RowX(const std::string& stats, int i)
+{
+    const std::size_t at = stats.find("\n" + std::to_string(i) + " ");
+    int vessel = -1, present = -1;
+    float x = kNaN;
+    if (at == npos || std::sscanf(stats.c_str() + at + 1, "%d %d %f", &vessel, &present, &x) != 3) return kNaN;
+    return x;
+}
+
+TEST(ClientFinite, PlanetValuesThatAreNotFiniteInUniverseDatCountAsZero)
+{
+    ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    Scratch scratch;
+    {
+        // The planet's rotation angle and rate.
+        std::fstream f(scratch.Path() + "/universe.dat", std::ios::in | std::ios::out | std::ios::binary);
+        ASSERT_TRUE(f.good());
+        f.seekp(3005);
+        f.write(reinterpret_cast<const char*>(&kNaN), 4);
+        f.seekp(3017);
+        f.write(reinterpret_cast<const char*>(&kInf), 4);
+    }
+    ClientProcess client;
+    ASSERT_TRUE(client.Start(scratch));
+    ASSERT_NE(client.WaitFor("] Ready to host peer programs...\n", 15000), npos) << client.Output();
+    // A vessel far above the ground, flying outward: it moves between reports.
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 4, 1.0f, 0.0f, 0.0f, 2939.6f), true), S_OK);
+    ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_POSITION, 4, 5000.0f, 0.0f, 0.0f, 100.0f), true), S_OK);
+    ASSERT_TRUE(FileHas(scratch, "2fS x5000.000 y0.000 z0.000 4@100.000\r\n"));
+    const float first = RowX(Statistics(client), 4);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const std::string stats = Statistics(client);
+    const float second = RowX(stats, 4);
+    ASSERT_TRUE(std::isfinite(first)) << stats;
+    EXPECT_GT(second, first + 0.3f) << stats;
+    EXPECT_TRUE(NoNonFinite(stats)) << stats;
 
     client.Type("\x1b");
     ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos);

@@ -87,8 +87,9 @@ ClientProcess::~ClientProcess()
     if (terminal_ >= 0) close(terminal_);
 }
 
-bool ClientProcess::StartOnTerminal(const Scratch& scratch, const std::string& locale)
+bool ClientProcess::StartOnTerminal(const Scratch& scratch, const std::string& locale, const std::string& configHome)
 {
+    const std::string config = configHome.empty() ? scratch.ConfigHome() : configHome;
     int master = -1, slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return false;
     fcntl(master, F_SETFD, FD_CLOEXEC);
@@ -102,7 +103,7 @@ bool ClientProcess::StartOnTerminal(const Scratch& scratch, const std::string& l
         dup2(slave, STDERR_FILENO);
         if (slave > STDERR_FILENO) close(slave);
         if (chdir(scratch.Path().c_str()) != 0) _exit(126);
-        setenv("XDG_CONFIG_HOME", scratch.ConfigHome().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         if (!locale.empty()) setenv("LC_ALL", locale.c_str(), 1);
         execl(CLIENT_PROGRAM, CLIENT_PROGRAM, static_cast<char*>(nullptr));
         _exit(127);

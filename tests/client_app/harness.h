@@ -50,7 +50,7 @@ public:
     // not empty.
     bool Start(const Scratch& scratch, const std::string& configHome = "", const std::string& locale = "");
     // The same on a new pseudo-terminal (its controlling terminal).
-    bool StartOnTerminal(const Scratch& scratch, const std::string& locale = "");
+    bool StartOnTerminal(const Scratch& scratch, const std::string& locale = "", const std::string& configHome = "");
     // Local modes of that terminal now (ICANON, ECHO, ...).
     bool TerminalLocalModes(unsigned* modes) const;
     pid_t Pid() const { return pid_; }

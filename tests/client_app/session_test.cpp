@@ -4,6 +4,7 @@
 #include "tests/client_app/harness.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -595,6 +596,128 @@ TEST(ClientSession, HostileTrafficLeavesTheClientUpAndRelaying)
     ASSERT_NE(s.client.WaitFor("\n7 ", 5000, from), npos);
     s.Leave();
     EXPECT_EQ(s.client.Output().find("AddressSanitizer"), npos);
+}
+
+// Statistics after the next key '2': the text from "Universe time" to the table's end.
+std::string Statistics(ClientProcess& client)
+{
+    const std::size_t from = client.Output().size();
+    client.Type("2");
+    const std::size_t last = client.WaitFor("\n7 ", 5000, from);
+    if (last == npos) return "";
+    client.WaitFor("\n\n", 5000, last);
+    return client.Output().substr(from);
+}
+
+// Altitudes above the planet's radius (MSL) and above the ground (AGL) of vessel i.
+bool Altitudes(const std::string& stats, int i, float* msl, float* agl)
+{
+    const std::size_t at = stats.find("\n" + std::to_string(i) + " ");
+    if (at == npos) return false;
+    const std::size_t end = stats.find('\n', at + 1);
+    const std::string row = stats.substr(at + 1, end - at - 1);
+    const std::size_t space = row.rfind(' ');
+    return space != npos && std::sscanf(row.c_str() + space + 1, "%f/%f", msl, agl) == 2;
+}
+
+TEST(ClientSession, LogOffKeepsTheGroundRadiusOfALandedVesselOnly)
+{
+    Session s;
+    ASSERT_TRUE(s.Up()) << s.client.Output();
+    // Vessel 4 below its ground (lands at the pole), vessel 5 far above it.
+    for (std::uint8_t v : {4, 5}) {
+        ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_PLAYER_ONLINE, v, 0, 0, 0, 100.0f + v), true), S_OK);
+        ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, v, 0, 0, 0, 3000.0f), true), S_OK);
+    }
+    ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_POSITION, 4, 0, 0, -2990.0f, 100.0f), true), S_OK);
+    ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_POSITION, 5, 0, 0, -5000.0f, 100.0f), true), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    float msl = 0, agl = 0;
+    std::string stats = Statistics(s.client);
+    ASSERT_TRUE(Altitudes(stats, 4, &msl, &agl)) << stats;
+    EXPECT_NEAR(msl, 60.4f, 0.002f) << stats;
+    EXPECT_NEAR(agl, 0.0f, 0.002f) << stats;
+
+    for (std::uint8_t v : {4, 5})
+        ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_PLAYER_OFFLINE, v, 0, 0, 0, 0), true), S_OK);
+    ASSERT_NE(s.client.WaitFor("] Player logged off:  5\n"), npos) << s.client.Output();
+    stats = Statistics(s.client);
+    EXPECT_NE(stats.find("\n4 0 "), npos) << stats;
+    EXPECT_NE(stats.find("\n5 0 "), npos) << stats;
+    // Landed: the ground stays where it was.
+    ASSERT_TRUE(Altitudes(stats, 4, &msl, &agl)) << stats;
+    EXPECT_NEAR(agl, 0.0f, 0.002f) << stats;
+    // Airborne: the ground drops to 2939.604 under it.
+    ASSERT_TRUE(Altitudes(stats, 5, &msl, &agl)) << stats;
+    EXPECT_GT(msl, 2000.0f) << stats;
+    EXPECT_NEAR(msl - agl, 0.004f, 0.0015f) << stats;
+    s.Leave();
+}
+
+TEST(ClientSession, AnyRegisteredViewLeavingDisengagesPropulsion)
+{
+    Session s;
+    ASSERT_TRUE(s.Up()) << s.client.Output();
+    TestView pilot, watcher, next;
+    ASSERT_TRUE(s.Attach(pilot, true));
+    ASSERT_TRUE(s.Attach(watcher, false));
+    ASSERT_TRUE(IsStatus(watcher.inbox.All().back(), STATUS_SETUP_COMPLETE));
+    // The watcher registered with Z 1.0 like every view: its leaving disengages.
+    watcher.Close();
+    ASSERT_NE(s.client.WaitFor("] Peer application instance occupied slot:  1\n"), npos) << s.client.Output();
+    EXPECT_NE(s.client.WaitFor("] Propulsion now disengaged...\n", 3000), npos) << s.client.Output();
+    // So the next view asking for propulsion gets it and the free slot.
+    ASSERT_TRUE(s.Attach(next, true));
+    EXPECT_TRUE(IsStatus(next.inbox.All().back(), STATUS_SETUP_COMPLETE));
+    EXPECT_EQ(s.client.Count("] Propulsion now engaged via connected peer...\n"), 2u);
+    s.Leave();
+}
+
+TEST(ClientSession, VerboseTraceTokens)
+{
+    Session s;
+    ASSERT_TRUE(s.Up()) << s.client.Output();
+    TestView pilot, watcher;
+    ASSERT_TRUE(s.Attach(pilot, true));
+    ASSERT_TRUE(s.Attach(watcher, false));
+    s.client.Type("3");
+    ASSERT_NE(s.client.WaitFor("] Verbose ON!\n"), npos);
+    std::size_t from = s.client.Output().size();
+
+    // From the server: type and vessel of a status message, kind and vessel of an event.
+    ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_ATTITUDE, 4, 0, 0, 0, 1), true), S_OK);
+    const EventPacket chat = MakeChatPacket(5, "traced");
+    ASSERT_EQ(s.server.Send(&chat, sizeof chat, true), S_OK);
+    EXPECT_NE(s.client.WaitFor("6f4 ", 5000, from), npos) << s.client.Output().substr(from);
+    EXPECT_NE(s.client.WaitFor("0Bf5 ", 5000, from), npos) << s.client.Output().substr(from);
+    // From the pilot: relays of velocity and position to the other view (slot 1),
+    // not of attitude; events with their kind and vessel.
+    ASSERT_EQ(pilot.SendStatus(MakeStatusPacket(STATUS_ATTITUDE, 0, 0, 0, 0, 1), true), S_OK);
+    ASSERT_EQ(pilot.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 0, 0.1f, 0, 0, 2939.6f), true), S_OK);
+    ASSERT_EQ(pilot.SendStatus(MakeStatusPacket(STATUS_POSITION, 0, 3000.0f, 0, 0, 100.0f), true), S_OK);
+    const EventPacket shot = MakeProjectilePacket(3, ProjectileRecord{{1, 2, 3}, {4, 5, 6}, 7});
+    ASSERT_EQ(pilot.Send(&shot, sizeof shot, true), S_OK);
+    EXPECT_NE(s.client.WaitFor("4fCtP1 ", 5000, from), npos) << s.client.Output().substr(from);
+    EXPECT_NE(s.client.WaitFor("2fCtP1 ", 5000, from), npos) << s.client.Output().substr(from);
+    EXPECT_NE(s.client.WaitFor("2Bf3 ", 5000, from), npos) << s.client.Output().substr(from);
+    ASSERT_TRUE(watcher.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_POSITION, kOwn); }));
+    EXPECT_EQ(s.client.Output().find("CtP0 ", from), npos);
+    EXPECT_EQ(s.client.Output().find("6fCtP", from), npos);
+
+    // Off again: no more tokens.
+    s.client.Type("3");
+    ASSERT_NE(s.client.WaitFor("] Verbose OFF\n", 5000, from), npos);
+    from = s.client.Output().size();
+    watcher.inbox.Clear();
+    ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_ATTITUDE, 4, 0, 0, 0, 1), true), S_OK);
+    ASSERT_EQ(pilot.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 0, 0.1f, 0, 0, 2939.6f), true), S_OK);
+    ASSERT_TRUE(watcher.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_VELOCITY, kOwn); }));
+    ASSERT_TRUE(watcher.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_ATTITUDE, 4); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string after = s.client.Output().substr(from);
+    EXPECT_EQ(after.find("6f4 "), npos) << after;
+    EXPECT_EQ(after.find("CtP"), npos) << after;
+    s.Leave();
 }
 
 }  // namespace

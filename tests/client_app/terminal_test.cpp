@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <termios.h>
 
+#include <fstream>
+
 using namespace apptest;
 
 namespace {
@@ -58,6 +60,22 @@ TEST(ClientTerminal, RestoredAfterAKeyCtrlCAndTerm)
         EXPECT_EQ(client.WaitExit(), 128 + SIGTERM);
         EXPECT_TRUE(LineMode(client));
     }
+}
+
+TEST(ClientTerminal, RestoredWhenAFailedRegistryWriteEndsTheProcess)
+{
+    ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    Scratch scratch;
+    // A registry folder below a plain file cannot be written.
+    const std::string blocker = scratch.Path() + "/not-a-folder";
+    { std::ofstream(blocker) << "x"; }
+    ClientProcess client;
+    ASSERT_TRUE(client.StartOnTerminal(scratch, "", blocker + "/config"));
+    ASSERT_NE(client.WaitFor("Connecting to the Meridax Industries host computer...", 15000), npos) << client.Output();
+    EXPECT_EQ(client.WaitExit(15000), 0) << client.Output();
+    EXPECT_NE(client.Output().find("[Error!] Could not save assigned IVR to registry!"), npos) << client.Output();
+    EXPECT_TRUE(LineMode(client));
 }
 
 TEST(ClientTerminal, CursorKeysLineEditingAndEscape)
