@@ -30,7 +30,7 @@ void FillLight(D3DLIGHT8* l, D3DLIGHTTYPE type, float x, float y, float z) {
 
 HRESULT LoadTextureFile(IDirect3DDevice8* device, const char* fileName, IDirect3DTexture8** texture,
                         D3DFORMAT format) {
-    char path[MAX_PATH];
+    char path[MAX_PATH] = "";  // stays empty when there is no name to look for
     LocateMediaFile(path, fileName);
     return D3DXCreateTextureFromFileExA(device, path, D3DX_DEFAULT, D3DX_DEFAULT, 1, 0, format, D3DPOOL_MANAGED,
                                         D3DX_FILTER_NONE, D3DX_FILTER_BOX, 0, nullptr, nullptr, texture);
@@ -74,7 +74,7 @@ HRESULT ApplyColorKey(IDirect3DTexture8* texture, std::uint32_t key) {
 
 HRESULT LoadVertexShaderFile(IDirect3DDevice8* device, const char* fileName, const DWORD* declaration,
                              DWORD* handle) {
-    char path[MAX_PATH];
+    char path[MAX_PATH] = "";  // stays empty when there is no name to look for
     LocateMediaFile(path, fileName);
     ID3DXBuffer* code = nullptr;
     const HRESULT hr = D3DXAssembleShaderFromFileA(path, 0, nullptr, &code, nullptr);

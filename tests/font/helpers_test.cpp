@@ -213,6 +213,8 @@ TEST_F(HelperTest, TexturesAreFoundInTheMediaFolder) {
     t = nullptr;
     EXPECT_TRUE(FAILED(LoadTextureFile(device_, "missing.dds", &t, D3DFMT_DXT1)));
     EXPECT_EQ(t, nullptr);
+    EXPECT_TRUE(FAILED(LoadTextureFile(device_, nullptr, &t, D3DFMT_DXT1))) << "no name is a missing file";
+    EXPECT_EQ(t, nullptr);
     DWORD handle = 0;
     const DWORD declaration[] = {0xFFFFFFFF};
     EXPECT_TRUE(FAILED(LoadVertexShaderFile(device_, "shader.vsh", declaration, &handle)));
