@@ -284,7 +284,7 @@ private:
     static constexpr int kClosing = 2;
 
     bool OnServiceThread() const { return t_serviceCore == this; }
-    void Post(Item&& item);
+    bool Post(Item&& item);
     void RunAndWait(std::function<void()> fn);
     void Deliver(DWORD id, void* message) { handler_(userContext_, id, message); }
 
@@ -330,6 +330,7 @@ private:
 
     std::mutex queueMutex_;
     std::deque<Item> queue_;
+    bool accepting_ = false;  // guarded by queueMutex_
     std::atomic<bool> wakePending_{false};
 
     // Players that may be addressed, by id (server), or the one connection (client).
@@ -423,21 +424,31 @@ HRESULT SessionCore::Initialize(void* context, PFNDPNMESSAGEHANDLER handler)
         return DPNERR_GENERIC;
     }
     nextId_ = static_cast<DPNID>((RandomBits() & 0x7FFF0000u) | 0x00010000u);
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        accepting_ = true;
+    }
     phase_.store(kRunning);
     thread_ = std::thread([this] { ServiceMain(); });
     return S_OK;
 }
 
-void SessionCore::Post(Item&& item)
+// Queues work for the service thread. Refused (a send's packet freed) once Close
+// has begun, so nothing is queued that the thread will not see, and the wake-up
+// descriptor is never written after Close has closed it.
+bool SessionCore::Post(Item&& item)
 {
-    {
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        queue_.push_back(std::move(item));
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    if (!accepting_) {
+        if (item.packet != nullptr) enet_packet_destroy(item.packet);
+        return false;
     }
+    queue_.push_back(std::move(item));
     if (!wakePending_.exchange(true)) {
         const std::uint64_t one = 1;
         [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
     }
+    return true;
 }
 
 void SessionCore::RunAndWait(std::function<void()> fn)
@@ -448,8 +459,7 @@ void SessionCore::RunAndWait(std::function<void()> fn)
         fn();
         w->Finish(S_OK);
     };
-    Post(std::move(item));
-    w->Wait();
+    if (Post(std::move(item))) w->Wait();
 }
 
 HRESULT SessionCore::Send(DPNID target, const DPN_BUFFER_DESC* buffers, DWORD bufferCount, DWORD timeout, DWORD flags)
@@ -497,7 +507,7 @@ HRESULT SessionCore::Send(DPNID target, const DPN_BUFFER_DESC* buffers, DWORD bu
     item.queuedAt = NowMs();
     item.guaranteed = guaranteed;
     item.loopback = loopback;
-    Post(std::move(item));
+    if (!Post(std::move(item))) return phase_.load() == kIdle ? DPNERR_UNINITIALIZED : DPNERR_ALREADYCLOSING;
     return S_OK;
 }
 
@@ -560,7 +570,7 @@ HRESULT SessionCore::EnumHosts(const DPN_APPLICATION_DESC* desc, IDirectPlay8Add
 
     std::lock_guard<std::mutex> life(lifeMutex_);
     if (phase_.load() != kRunning) return DPNERR_ALREADYCLOSING;
-    const std::uint32_t rounds = std::min<DWORD>(count != 0 ? count : tuning_.enumCount, 1000);
+    const std::uint32_t rounds = std::clamp<DWORD>(count != 0 ? count : tuning_.enumCount, 1, 1000);
     const std::uint32_t every = std::min<DWORD>(interval != 0 ? interval : tuning_.enumRetryMs, 60000);
     const std::uint32_t wait = std::min<DWORD>(timeout != 0 ? timeout : tuning_.enumTimeoutMs, 60000);
     const std::uint32_t nonce = static_cast<std::uint32_t>(RandomBits()) | 1u;
@@ -717,7 +727,7 @@ HRESULT SessionCore::DestroyClient(DPNID id)
         if (c->peer != nullptr) enet_peer_disconnect_later(c->peer, kByeDropped);
         DestroyPlayer(c.get(), DPNDESTROYPLAYERREASON_HOSTDESTROYEDPLAYER);
     };
-    Post(std::move(item));
+    if (!Post(std::move(item))) return DPNERR_ALREADYCLOSING;
     return S_OK;
 }
 
@@ -739,13 +749,23 @@ HRESULT SessionCore::Close()
     if (OnServiceThread()) return DPNERR_NOTALLOWED;
     std::lock_guard<std::mutex> life(lifeMutex_);
     if (phase_.load() == kIdle) return DPNERR_UNINITIALIZED;
-    phase_.store(kClosing);
-    Item item;
-    item.fn = [this] { BeginClose(); };
-    Post(std::move(item));
+    {
+        // From here on sends are refused; those queued before go out first.
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        phase_.store(kClosing);
+        Item item;
+        item.fn = [this] { BeginClose(); };
+        queue_.push_back(std::move(item));
+        accepting_ = false;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+    }
     thread_.join();
-    close(wakeFd_);
-    wakeFd_ = -1;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        close(wakeFd_);
+        wakeFd_ = -1;
+    }
     {
         std::lock_guard<std::mutex> lock(dirMutex_);
         directory_.clear();

@@ -6,6 +6,7 @@
 
 #include <enet/enet.h>
 
+#include <atomic>
 #include <random>
 
 #include "platform/net/protocol.h"
@@ -183,6 +184,189 @@ TEST(HostileTraffic, PeersThatNeverJoinAreDropped)
     EXPECT_EQ(s.rec.Count(DPN_MSGID_CREATE_PLAYER), 1u);
     TestClient c;
     EXPECT_EQ(c.ConnectTo(kAppA, s.port), S_OK);
+}
+
+// A raw ENet peer that joins only after a run of malformed session messages: none
+// of them makes a player or reaches the handler, and the real join still works.
+TEST(HostileTraffic, MalformedSessionMessagesBeforeAndAfterTheJoinAreIgnored)
+{
+    using namespace netproto;
+    TestServer s;
+    ASSERT_EQ(s.Start(kAppA), S_OK);
+    ENetHost* raw = enet_host_create(nullptr, 1, 1, 0, 0);
+    ASSERT_NE(raw, nullptr);
+    ENetAddress to;
+    enet_address_set_host(&to, "127.0.0.1");
+    to.port = static_cast<enet_uint16>(s.port);
+    ENetPeer* peer = enet_host_connect(raw, &to, 1, 0);
+    auto send = [&](std::vector<std::uint8_t> d) {
+        enet_peer_send(peer, 0, enet_packet_create(d.empty() ? nullptr : d.data(), d.size(), ENET_PACKET_FLAG_RELIABLE));
+    };
+    std::uint8_t hello[kHelloSize] = {kTagHello, kVersion};
+    PutGuid(hello + 2, kAppA);
+    int welcomes = 0;
+    std::size_t welcomeSize = 0;
+    auto pump = [&](int ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < end) {
+            ENetEvent ev;
+            if (enet_host_service(raw, &ev, 5) > 0 && ev.type == ENET_EVENT_TYPE_RECEIVE) {
+                if (ev.packet->dataLength > 0 && ev.packet->data[0] == kTagWelcome) {
+                    ++welcomes;
+                    welcomeSize = ev.packet->dataLength;
+                }
+                enet_packet_destroy(ev.packet);
+            }
+        }
+    };
+    bool connected = false;
+    for (int i = 0; i < 200 && !connected; ++i) {
+        ENetEvent ev;
+        if (enet_host_service(raw, &ev, 10) > 0) connected = ev.type == ENET_EVENT_TYPE_CONNECT;
+    }
+    ASSERT_TRUE(connected);
+
+    send({});                                          // empty
+    send({kTagData});                                  // tag alone
+    send({kTagDataGuaranteed, 1, 2, 3, 4});            // data before the join
+    send({kTagReady, 0, 0, 0, 0});                     // ready before the join
+    send({kTagWelcome, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});  // host-only message
+    send({kTagReject, 0, 0, 0, 0});
+    send({0x77, 1, 2});                                // unknown tag
+    for (std::size_t n = 1; n < sizeof hello; ++n) send(std::vector<std::uint8_t>(hello, hello + n));
+    std::vector<std::uint8_t> longHello(hello, hello + sizeof hello);
+    longHello.push_back(0);
+    send(longHello);
+    pump(300);
+    EXPECT_EQ(s.rec.Count(DPN_MSGID_CREATE_PLAYER), 1u);  // the host's own only
+    EXPECT_EQ(s.rec.Count(DPN_MSGID_RECEIVE), 0u);
+    EXPECT_EQ(welcomes, 0);
+
+    send(std::vector<std::uint8_t>(hello, hello + sizeof hello));
+    pump(200);
+    EXPECT_EQ(welcomes, 1);
+    EXPECT_EQ(welcomeSize, kWelcomeSize);
+    EXPECT_EQ(s.rec.Count(DPN_MSGID_CREATE_PLAYER), 2u);
+
+    send(std::vector<std::uint8_t>(hello, hello + sizeof hello));  // a second join
+    send({kTagReady});                                             // short ready
+    send({kTagData});                                              // empty data
+    send({kTagDataGuaranteed, 'o', 'k'});
+    pump(300);
+    EXPECT_EQ(welcomes, 1);
+    EXPECT_EQ(s.rec.Count(DPN_MSGID_CREATE_PLAYER), 2u);
+    ASSERT_EQ(s.rec.Count(DPN_MSGID_RECEIVE), 1u);
+    for (const Event& e : s.rec.Take()) {
+        if (e.id != DPN_MSGID_RECEIVE) continue;
+        EXPECT_EQ(e.data, (std::vector<BYTE>{'o', 'k'}));
+        EXPECT_EQ(e.flags, DPNRECEIVE_GUARANTEED);
+    }
+    enet_peer_disconnect_now(peer, 0);
+    enet_host_destroy(raw);
+}
+
+// A host that answers the join with malformed messages: the client delivers
+// nothing and its Connect fails when the connect time runs out.
+TEST(HostileTraffic, MalformedJoinAnswersFailTheConnect)
+{
+    using namespace netproto;
+    ShortTimeouts quick;
+    ENetAddress at{ENET_HOST_ANY, GetNetTuning().basePort};
+    ENetHost* raw = enet_host_create(&at, 4, 1, 0, 0);
+    ASSERT_NE(raw, nullptr);
+    TestClient c;
+    std::atomic<bool> done{false};
+    std::thread host([&] {
+        while (!done.load()) {
+            ENetEvent ev;
+            if (enet_host_service(raw, &ev, 5) <= 0) continue;
+            if (ev.type != ENET_EVENT_TYPE_RECEIVE) continue;
+            const bool isHello = ev.packet->dataLength > 0 && ev.packet->data[0] == kTagHello;
+            enet_packet_destroy(ev.packet);
+            if (!isHello) continue;
+            auto send = [&](std::vector<std::uint8_t> d) {
+                enet_peer_send(ev.peer, 0,
+                               enet_packet_create(d.empty() ? nullptr : d.data(), d.size(), ENET_PACKET_FLAG_RELIABLE));
+            };
+            send({});
+            send({kTagDataGuaranteed, 1, 2, 3});  // data before the welcome
+            send({kTagData, 4});
+            std::vector<std::uint8_t> welcome(kWelcomeSize, 0);
+            welcome[0] = kTagWelcome;
+            send(std::vector<std::uint8_t>(welcome.begin(), welcome.end() - 1));  // short
+            welcome.push_back(0);
+            send(welcome);  // long
+            send({kTagReject, 0, 0});  // short reject
+            send({kTagHello});
+            enet_host_flush(raw);
+        }
+    });
+    const HRESULT hr = c.ConnectTo(kAppA, GetNetTuning().basePort);
+    done = true;
+    host.join();
+    enet_host_destroy(raw);
+    EXPECT_EQ(hr, DPNERR_NORESPONSE);
+    EXPECT_EQ(c.rec.Take().size(), 0u);
+    EXPECT_EQ(c.Send("x", 1, true), DPNERR_NOCONNECTION);
+}
+
+// Enumeration answers that carry the right nonce but a broken size or name length
+// are dropped; well-formed ones (with and without a name) are delivered.
+TEST(HostileTraffic, AnswersWithBrokenLengthsAreDropped)
+{
+    using namespace netproto;
+    const std::uint16_t port = GetNetTuning().basePort;
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at = Loopback(port);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    TestClient c;
+    const GUID first = {0x11111111, 0x1111, 0x1111, {1, 1, 1, 1, 1, 1, 1, 1}};
+    const GUID second = {0x22222222, 0x2222, 0x2222, {2, 2, 2, 2, 2, 2, 2, 2}};
+    std::thread host([&] {
+        std::uint8_t q[256];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 2000) != 1) return;
+        const ssize_t n = recvfrom(fd, q, sizeof q, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n != static_cast<ssize_t>(kQuerySize)) return;
+        auto answer = [&](const GUID& instance, int units, std::size_t size, std::uint8_t version = kVersion,
+                          const GUID& app = kAppA) {
+            std::vector<std::uint8_t> a(std::max<std::size_t>(size, kAnswerFixedSize), 0);
+            std::memcpy(a.data(), kMagic, sizeof kMagic);
+            a[5] = kAnswer;
+            a[6] = version;
+            PutGuid(a.data() + 7, app);
+            PutGuid(a.data() + 23, instance);
+            std::memcpy(a.data() + 39, q + 23, 4);  // nonce
+            std::memcpy(a.data() + 43, q + 27, 4);  // stamp
+            a[55] = static_cast<std::uint8_t>(units);
+            for (std::size_t i = 56; i + 1 < a.size(); i += 2) a[i] = 'A';
+            a.resize(size);
+            sendto(fd, a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+        };
+        const GUID bad = {0xBAD, 0xBAD, 0xBAD, {0xB, 0xA, 0xD}};
+        answer(bad, 65, kAnswerFixedSize + 130);    // name longer than allowed
+        answer(bad, 200, kAnswerFixedSize + 2);     // name length past the end
+        answer(bad, 3, kAnswerFixedSize + 4);       // short
+        answer(bad, 3, kAnswerFixedSize + 8);       // long
+        answer(bad, 0xFF, kAnswerFixedSize - 1);    // truncated fixed part
+        answer(bad, 0xFF, kAnswerFixedSize + 2);    // no name, yet name bytes
+        answer(bad, 0, kAnswerFixedSize, kVersion + 1);
+        answer(bad, 0, kAnswerFixedSize, kVersion, kAppB);
+        answer(first, 0xFF, kAnswerFixedSize);
+        answer(second, 2, kAnswerFixedSize + 4);
+    });
+    EXPECT_EQ(c.Enum(kAppA, "127.0.0.1", port, 1, 0, 500), S_OK);
+    host.join();
+    close(fd);
+    const auto events = c.rec.Take();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].instance, first);
+    EXPECT_FALSE(events[0].hasSessionName);
+    EXPECT_EQ(events[1].instance, second);
+    EXPECT_TRUE(events[1].hasSessionName);
+    EXPECT_EQ(events[1].sessionName, u"AA");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Sends from a handler and from other threads at once, with statistics read
 // meanwhile; run under ThreadSanitizer.
 #include <atomic>
+#include <memory>
 
 #include "tests/net/session_helpers.h"
 
@@ -69,6 +70,53 @@ TEST(SessionThreads, SendsFromHandlersAndMainThreadAtOnce)
     stats.join();
     EXPECT_GE(forwarded.load(), 150);
     EXPECT_GE(echoed.load(), 300);
+}
+
+// Sends from other threads while Close runs: every send either goes out before the
+// close or is refused; nothing is left queued (leaks) or written after Close.
+TEST(SessionThreads, SendsRacingCloseAreSentOrRefused)
+{
+    for (int round = 0; round < 15; ++round) {
+        TestServer s;
+        ASSERT_EQ(s.Start(kAppA), S_OK);
+        auto c = std::make_unique<TestClient>();
+        ASSERT_EQ(c->ConnectTo(kAppA, s.port), S_OK);
+        ASSERT_TRUE(s.rec.WaitFor(DPN_MSGID_CREATE_PLAYER, 2));
+        std::atomic<bool> closed{false};
+        std::atomic<int> lateAccepted{0};
+        const bool clientCloses = round % 2 == 0;
+        // Sends to the object that closes must be refused once Close has returned.
+        auto sender = [&](bool ofClosing, auto send) {
+            for (;;) {
+                const bool after = closed.load();
+                const HRESULT hr = send();
+                if (after && ofClosing && hr == S_OK) ++lateAccepted;
+                if (after) return;
+            }
+        };
+        std::thread fromClient([&] {
+            sender(clientCloses, [&] {
+                const BYTE m[20] = {'C'};
+                return c->Send(m, 20, true);
+            });
+        });
+        std::thread fromServer([&] {
+            sender(!clientCloses, [&] {
+                const BYTE m[20] = {'S'};
+                return SendTo(s.server, DPNID_ALL_PLAYERS_GROUP, m, 20, round % 2 == 0);
+            });
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 3));
+        if (clientCloses) {
+            EXPECT_EQ(c->client->Close(0), S_OK);
+        } else {
+            EXPECT_EQ(s.server->Close(0), S_OK);
+        }
+        closed = true;
+        fromClient.join();
+        fromServer.join();
+        EXPECT_EQ(lateAccepted.load(), 0);
+    }
 }
 
 }  // namespace
