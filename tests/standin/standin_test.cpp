@@ -248,6 +248,50 @@ TEST(Standin, CommandsRefuseShutDownDropChatAndNewerBuild)
     ASSERT_TRUE(p.rec.WaitFor(DPN_MSGID_TERMINATE_SESSION, 1));
 }
 
+// A chat line typed on a UTF-8 terminal goes out in Windows-1252, one byte per
+// character; 8-bit text that is not UTF-8 is kept as it came.
+TEST(Standin, ChatCommandTextGoesOutAsWindows1252)
+{
+    EXPECT_EQ(UniverseStandin::ChatTextFromCommand("Gr\xC3\xBC\xC3\x9F" "e \xE2\x80\x93 5 \xE2\x82\xAC"),
+              "Gr\xFC\xDF" "e \x96 5 \x80");
+    // No Windows-1252 byte: a question mark; beyond 16 bits too; controls left out.
+    EXPECT_EQ(UniverseStandin::ChatTextFromCommand("ok \xE2\x9C\x93 \xF0\x9F\x9A\x80\r\xC2\x85!"), "ok ? ?!");
+    EXPECT_EQ(UniverseStandin::ChatTextFromCommand("caf\xE9 \x80"), "caf\xE9 \x80");  // already 8-bit
+    EXPECT_EQ(UniverseStandin::ChatTextFromCommand("\xC0\xAF"), "\xC0\xAF");         // overlong: not UTF-8
+    EXPECT_EQ(UniverseStandin::ChatTextFromCommand("\xE2\x82"), "\xE2\x82");         // cut short
+    EXPECT_EQ(UniverseStandin::ChatTextForLog("Gr\xFC\xDF" "e \x80"), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC");
+
+    UniverseStandin standin(Quiet(1));
+    ASSERT_EQ(standin.Start(), S_OK);
+    Player p;
+    p.Join();
+    std::string typed = "chat ";
+    for (int i = 0; i < 100; ++i) typed += "\xC3\xA9";  // 100 times e acute: 200 bytes typed
+    EXPECT_TRUE(standin.Command(typed));
+    EXPECT_TRUE(standin.Command("chat na\xC3\xAFve \xE2\x82\xAC" "5"));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    std::vector<EventPacket> ev;
+    while (std::chrono::steady_clock::now() < end) {
+        std::vector<EventPacket> now = Events(p.rec);
+        if (now.size() >= 2) {
+            ev = now;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(ev.size(), 2u);
+    char text[81];
+    EXPECT_EQ(ReadChatText(ev[0], text), CHAT_TEXT_MAX);  // 79 characters, then the NUL
+    EXPECT_EQ(std::string(text), std::string(CHAT_TEXT_MAX, '\xE9'));
+    ReadChatText(ev[1], text);
+    EXPECT_STREQ(text, "na\xEFve \x80" "5");
+    bool logged = false;
+    for (const std::string& line : standin.LogLines()) {
+        logged |= line.find("sent: \"na\xC3\xAFve \xE2\x82\xAC" "5\"") != std::string::npos;
+    }
+    EXPECT_TRUE(logged);
+}
+
 TEST(Standin, ProgramRunsCommandsFromStandardInput)
 {
     int in[2], out[2];

@@ -1,5 +1,7 @@
 #include "tools/universe-standin/standin.h"
 
+#include "platform/sys/text.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -22,7 +24,76 @@ double Now()
 
 const char* Mode(bool guaranteed) { return guaranteed ? "guaranteed" : "non-guaranteed"; }
 
+// Decodes well-formed UTF-8 into code points; false at the first broken, overlong
+// or surrogate sequence.
+bool DecodeUtf8(const std::string& s, std::u32string* out)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        const auto lead = static_cast<unsigned char>(s[i]);
+        int n = 0;
+        if (lead < 0x80) {
+            n = 1;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            n = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            n = 3;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            n = 4;
+        } else {
+            return false;
+        }
+        if (i + n > s.size()) return false;
+        char32_t cp = n == 1 ? lead : lead & (0x7F >> n);
+        for (int k = 1; k < n; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            if ((c & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (c & 0x3F);
+        }
+        const char32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        out->push_back(cp);
+        i += n;
+    }
+    return true;
+}
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
 }  // namespace
+
+std::string UniverseStandin::ChatTextFromCommand(const std::string& typed)
+{
+    std::u32string points;
+    if (!DecodeUtf8(typed, &points)) return typed;
+    std::string out;
+    for (const char32_t cp : points) {
+        if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) continue;
+        const int b = cp < 0x10000 ? UnicodeToWindows1252(static_cast<char16_t>(cp)) : -1;
+        out += b < 0 ? '?' : static_cast<char>(b);
+    }
+    return out;
+}
+
+std::string UniverseStandin::ChatTextForLog(const char* text)
+{
+    std::string out;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
+        AppendUtf8(out, Windows1252ToUnicode(*c));
+    }
+    return out;
+}
 
 UniverseStandin::UniverseStandin() : UniverseStandin(Options{}) {}
 
@@ -325,7 +396,7 @@ void UniverseStandin::OnReceive(DPNID player, const BYTE* data, DWORD size, bool
             char text[EVENT_PAYLOAD_SIZE + 1];
             ReadChatText(e, text);
             Log("recv %-14s player %08X vessel %2d: EventPacket (%u bytes) chat \"%s\"", Mode(guaranteed), player,
-                vessel, size, text);
+                vessel, size, ChatTextForLog(text).c_str());
         } else if (e.Kind == EVENT_PROJECTILE) {
             const ProjectileRecord r = ReadProjectile(e);
             Log("recv %-14s player %08X vessel %2d: EventPacket (%u bytes) projectile at %.3f %.3f %.3f launched %.3f",
@@ -456,9 +527,11 @@ bool UniverseStandin::Command(const std::string& line)
         std::string text;
         std::getline(in >> std::ws, text);
         const int from = options_.drones > 0 ? VESSEL_COUNT - 1 : 0;
-        const EventPacket e = MakeChatPacket(static_cast<std::uint8_t>(from), text.c_str());
+        const EventPacket e = MakeChatPacket(static_cast<std::uint8_t>(from), ChatTextFromCommand(text).c_str());
         SendToPlayers(&e, sizeof e, true, -1);
-        Log("chat from vessel %d sent: \"%s\"", from, text.c_str());
+        char sent[EVENT_PAYLOAD_SIZE + 1];
+        ReadChatText(e, sent);
+        Log("chat from vessel %d sent: \"%s\"", from, ChatTextForLog(sent).c_str());
         return true;
     }
     if (word == "shutdown") {

@@ -64,6 +64,14 @@ public:
     // Universe time now: hours and seconds within the hour.
     void UniverseTime(float* hours, float* seconds) const;
 
+    // Chat text as it goes on the wire (Windows-1252) from a command line: text that
+    // is well-formed UTF-8 (typed on a UTF-8 terminal) is converted, one byte per
+    // character, '?' for characters Windows-1252 lacks, control characters left out;
+    // anything else is taken as 8-bit text already and kept byte for byte.
+    static std::string ChatTextFromCommand(const std::string& typed);
+    // Windows-1252 text from the wire as UTF-8, for the log.
+    static std::string ChatTextForLog(const char* text);
+
 private:
     struct Vessel {
         enum Kind { Empty, Player, Drone } kind = Empty;
