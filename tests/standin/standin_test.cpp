@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 
 #include "client/wire.h"
@@ -290,6 +291,33 @@ TEST(Standin, ChatCommandTextGoesOutAsWindows1252)
         logged |= line.find("sent: \"na\xC3\xAFve \xE2\x82\xAC" "5\"") != std::string::npos;
     }
     EXPECT_TRUE(logged);
+}
+
+// Commands typed while the stand-in stops (a signal on the main thread) either run
+// before the session closes or are refused after.
+TEST(Standin, CommandsRacingStopRunOrAreRefused)
+{
+    for (int round = 0; round < 5; ++round) {
+        UniverseStandin standin(Quiet(1));
+        ASSERT_EQ(standin.Start(), S_OK);
+        Player p;
+        p.Join();
+        std::atomic<bool> stopped{false};
+        std::atomic<int> lateAccepted{0};
+        std::thread typist([&] {
+            for (;;) {
+                const bool after = stopped.load();
+                const bool ok = standin.Command(round % 2 == 0 ? "chat hello" : "drop 0");
+                if (after && ok) ++lateAccepted;
+                if (after) return;
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        standin.Stop();
+        stopped = true;
+        typist.join();
+        EXPECT_EQ(lateAccepted.load(), 0);
+    }
 }
 
 TEST(Standin, ProgramRunsCommandsFromStandardInput)

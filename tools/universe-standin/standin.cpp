@@ -174,11 +174,20 @@ HRESULT UniverseStandin::Start()
         stopping_ = false;
     }
     drones_ = std::thread([this] { DroneLoop(); });
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ = true;
+    }
     return S_OK;
 }
 
 void UniverseStandin::Stop()
 {
+    {
+        // A command on another thread finishes first; later ones find it stopped.
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ = false;
+    }
     {
         std::lock_guard<std::mutex> lock(stopMutex_);
         stopping_ = true;
@@ -518,11 +527,11 @@ bool UniverseStandin::Command(const std::string& line)
     std::istringstream in(line);
     std::string word;
     if (!(in >> word)) return true;
-    if (server_ == nullptr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!running_) {
         Log("not running");
         return false;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
     if (word == "chat") {
         std::string text;
         std::getline(in >> std::ws, text);

@@ -113,6 +113,7 @@ private:
     std::uint16_t port_ = 0;
     mutable std::mutex mutex_;  // guards everything below
     Vessel vessels_[VESSEL_COUNT];
+    bool running_ = false;  // commands are taken
     bool refuseNext_ = false;
     float newestBuild_;
     std::uint32_t nextRegistration_;
