@@ -359,6 +359,60 @@ TEST_F(Loader, KeepsTheFileBlocksAndTheRequestedFormat) {
     t->Release();
 }
 
+// Random changes to valid files, loaded the ways the program loads them: a
+// failure leaves no texture, a success a whole one; nothing is read outside
+// the file's bytes (the sanitizers watch).
+TEST_F(Loader, RandomlyMutatedFilesLoadWholeOrNotAtAll) {
+    const std::vector<std::vector<std::uint8_t>> seeds = {
+        Dds(8, 8, 4, kDxt1, std::vector<std::uint8_t>(8 * 4 + 8 + 8 + 8, 0x5A)),
+        Dds(8, 4, 2, kDxt3, std::vector<std::uint8_t>(16 * 2 + 16, 0xA5)),
+        Dds(3, 5, 1, kArgb32, std::vector<std::uint8_t>(60, 7)),
+        Dds(6, 2, 2, kRgb565, std::vector<std::uint8_t>(24 + 6, 9)),
+    };
+    const struct {
+        UINT levels;
+        D3DFORMAT format;
+    } ways[] = {{7, D3DFMT_DXT3}, {1, D3DFMT_DXT1}, {4, D3DFMT_DXT1}, {1, D3DFMT_A8R8G8B8}};
+    std::mt19937 random(4321);
+    int loaded = 0;
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < 4000; ++round) {
+        std::vector<std::uint8_t> file = seeds[static_cast<size_t>(round) % seeds.size()];
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits && !file.empty(); ++e) {
+            switch (random() % 3) {
+                case 0: file[random() % file.size()] = static_cast<std::uint8_t>(random()); break;
+                case 1: file.resize(random() % (file.size() + 1)); break;
+                default:
+                    if (file.size() >= 128) Put32(&file, 4 + 4 * (random() % 31), static_cast<std::uint32_t>(random()) >> (random() % 32));
+                    break;
+            }
+        }
+        if (file.empty()) continue;
+        const std::vector<std::uint8_t> exact(file);
+        const auto& way = ways[static_cast<size_t>(round / 4) % 4];
+        IDirect3DTexture8* t = reinterpret_cast<IDirect3DTexture8*>(1);
+        const HRESULT hr = D3DXCreateTextureFromFileInMemoryEx(device_, exact.data(), static_cast<UINT>(exact.size()),
+                                                               D3DX_DEFAULT, D3DX_DEFAULT, way.levels, 0, way.format,
+                                                               D3DPOOL_MANAGED, D3DX_FILTER_NONE, D3DX_FILTER_BOX, 0,
+                                                               nullptr, nullptr, &t);
+        if (FAILED(hr)) {
+            ASSERT_EQ(t, nullptr);
+            continue;
+        }
+        ++loaded;
+        ASSERT_NE(t, nullptr);
+        ASSERT_GE(t->GetLevelCount(), 1u);
+        ASSERT_LE(t->GetLevelCount(), way.levels);
+        D3DSURFACE_DESC desc{};
+        t->GetLevelDesc(0, &desc);
+        EXPECT_EQ(desc.Format, way.format);
+        t->Release();
+    }
+    testing::internal::GetCapturedStderr();
+    EXPECT_GT(loaded, 400) << "too few mutations load to exercise the loader";
+}
+
 TEST_F(Loader, DamagedOrMissingFilesFailWithNoTexture) {
     std::vector<std::uint8_t> file = Dds(8, 8, 1, kDxt1, std::vector<std::uint8_t>(32, 0));
     file.resize(file.size() - 1);
