@@ -536,6 +536,46 @@ void ApplyMaterial(const GlDrawState& d) {
     glLightModeli(GL_LIGHT_MODEL_COLOR_CONTROL, specularOn ? GL_SEPARATE_SPECULAR_COLOR : GL_SINGLE_COLOR);
 }
 
+// GL switches and client arrays go to GL only when they change: every call,
+// even one that repeats the current value, costs the renderer a state check.
+void SetCap(GLenum cap, int* applied, bool on) {
+    if (*applied == static_cast<int>(on)) return;
+    *applied = on ? 1 : 0;
+    if (on) glEnable(cap); else glDisable(cap);
+}
+
+// Switches a client array on or off; true when it has just gone off, so that
+// the caller gives the attribute's constant value (an array in use leaves the
+// current value undefined).
+bool SwitchArray(GlArrayState* a, GLenum array, bool on) {
+    if (a->on == static_cast<int>(on)) return false;
+    a->on = on ? 1 : 0;
+    if (on) glEnableClientState(array); else glDisableClientState(array);
+    return !on;
+}
+
+// True when the array already points there in that shape; else records it.
+bool SameArray(GlArrayState* a, int size, GLenum type, GLsizei stride, const void* pointer) {
+    if (a->size == size && a->type == type && a->stride == stride && a->pointer == pointer) return true;
+    a->size = size;
+    a->type = type;
+    a->stride = stride;
+    a->pointer = pointer;
+    return false;
+}
+
+void SelectUnit(GlDrawState& d, int unit) {
+    if (d.activeUnit == unit) return;
+    d.activeUnit = unit;
+    glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
+}
+
+void SelectClientUnit(GlDrawState& d, int unit) {
+    if (d.clientUnit == unit) return;
+    d.clientUnit = unit;
+    glClientActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
+}
+
 bool InitGl(GlDrawState& d) {
     if (d.glReady) return true;
     glGenSamplers(kMaxTextureStages, d.samplers);
@@ -622,12 +662,15 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     // Units past both this draw's and the last draw's stages are already off.
     const int touched = d.unitsKnown ? std::max(active, d.enabledUnits) : maxUnits;
     for (int i = 0; i < touched; ++i) {
-        glActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
         if (i >= active) {
-            if (d.unitState[i] != 0) glDisable(GL_TEXTURE_2D);
+            if (d.unitState[i] != 0) {
+                SelectUnit(d, i);
+                glDisable(GL_TEXTURE_2D);
+            }
             d.unitState[i] = 0;
             continue;
         }
+        SelectUnit(d, i);
         if (d.unitState[i] != 1) glEnable(GL_TEXTURE_2D);
         d.unitState[i] = 1;
         auto* texture = dynamic_cast<GlTexture*>(d.textures[static_cast<size_t>(i)]);
@@ -678,6 +721,7 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
                            rs[D3DRS_FOGVERTEXMODE] != D3DFOG_NONE;
     const bool fogTable = !pre && rs[D3DRS_FOGENABLE] && rs[D3DRS_FOGTABLEMODE] != D3DFOG_NONE;
     const D3DMATRIX world = TransformOf(d, D3DTS_WORLD), view = TransformOf(d, D3DTS_VIEW);
+    bool materialPending = (d.dirty & kDirtyMaterial) != 0;
     if (pre) {
         if (d.dirty & (kDirtyTransforms | kDirtyRender)) {
             // Screen pixels to clip space; the platform's pixel centres lie on integers.
@@ -689,10 +733,10 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             glLoadMatrixf(m);
             glMatrixMode(GL_MODELVIEW);
             glLoadIdentity();
-            glDisable(GL_LIGHTING);
-            glDisable(GL_FOG);
-            glDisable(GL_NORMALIZE);
         }
+        SetCap(GL_LIGHTING, &d.capLighting, false);
+        SetCap(GL_FOG, &d.capFog, false);
+        SetCap(GL_NORMALIZE, &d.capNormalize, false);
     } else {
         if (d.dirty & (kDirtyLights | kDirtyTransforms)) ApplyLights(d, maxLights);
         if (d.dirty & (kDirtyTransforms | kDirtyLights)) {
@@ -710,19 +754,20 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             LoadMatrix(view);
             glMultMatrixf(&world._11);  // modelview = world x view
         }
-        if (lighting) {
-            glEnable(GL_LIGHTING);
+        SetCap(GL_LIGHTING, &d.capLighting, lighting);
+        if (lighting && (d.dirty & kDirtyMaterial)) {
             // GL ignores material colours that track the vertex colour: stop the
             // tracking of the last draw before the material goes in.
-            glDisable(GL_COLOR_MATERIAL);
+            SetCap(GL_COLOR_MATERIAL, &d.capColourMaterial, false);
             ApplyMaterial(d);
-        } else {
-            glDisable(GL_LIGHTING);
+            materialPending = false;
         }
-        if (rs[D3DRS_NORMALIZENORMALS]) glEnable(GL_NORMALIZE); else glDisable(GL_NORMALIZE);
-        glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, rs[D3DRS_LOCALVIEWER] ? GL_TRUE : GL_FALSE);
-        if (fogVertex || fogTable) {
-            glEnable(GL_FOG);
+        SetCap(GL_NORMALIZE, &d.capNormalize, rs[D3DRS_NORMALIZENORMALS] != 0);
+        if (d.dirty & kDirtyRender) {
+            glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, rs[D3DRS_LOCALVIEWER] ? GL_TRUE : GL_FALSE);
+        }
+        SetCap(GL_FOG, &d.capFog, fogVertex || fogTable);
+        if ((fogVertex || fogTable) && (d.dirty & kDirtyRender)) {
             float colour[4];
             ColourToFloats(rs[D3DRS_FOGCOLOR], colour);
             glFogfv(GL_FOG_COLOR, colour);
@@ -740,11 +785,10 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
                 glFogf(GL_FOG_END, 0.0f);
                 glFogi(GL_FOG_COORD_SRC, GL_FOG_COORD);
             }
-        } else {
-            glDisable(GL_FOG);
         }
     }
-    d.dirty = 0;
+    // A material not yet given to GL waits for the next lit draw.
+    d.dirty = materialPending ? std::uint32_t{kDirtyMaterial} : 0u;
 
     // Vertex arrays straight from the vertex memory.
     const BYTE* first = base;
@@ -764,53 +808,67 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             scratch[4 * i + 2] = v[2] * w;
             scratch[4 * i + 3] = w;
         }
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glVertexPointer(4, GL_FLOAT, 0, scratch);
-    } else {
-        glEnableClientState(GL_VERTEX_ARRAY);
+    }
+    SwitchArray(&d.vertexArray, GL_VERTEX_ARRAY, true);
+    if (pre) {
+        if (!SameArray(&d.vertexArray, 4, GL_FLOAT, 0, scratch)) glVertexPointer(4, GL_FLOAT, 0, scratch);
+    } else if (!SameArray(&d.vertexArray, 3, GL_FLOAT, static_cast<GLsizei>(stride), first)) {
         glVertexPointer(3, GL_FLOAT, static_cast<GLsizei>(stride), first);
     }
     if (layout.normal >= 0) {
-        glEnableClientState(GL_NORMAL_ARRAY);
-        glNormalPointer(GL_FLOAT, static_cast<GLsizei>(stride), first + layout.normal);
-    } else {
-        glDisableClientState(GL_NORMAL_ARRAY);
+        SwitchArray(&d.normalArray, GL_NORMAL_ARRAY, true);
+        const BYTE* p = first + layout.normal;
+        if (!SameArray(&d.normalArray, 3, GL_FLOAT, static_cast<GLsizei>(stride), p)) {
+            glNormalPointer(GL_FLOAT, static_cast<GLsizei>(stride), p);
+        }
+    } else if (SwitchArray(&d.normalArray, GL_NORMAL_ARRAY, false)) {
         glNormal3f(0.0f, 0.0f, 0.0f);
     }
     if (layout.diffuse >= 0) {
-        glEnableClientState(GL_COLOR_ARRAY);
-        glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(stride), first + layout.diffuse);
-    } else {
-        glDisableClientState(GL_COLOR_ARRAY);
+        SwitchArray(&d.colourArray, GL_COLOR_ARRAY, true);
+        const BYTE* p = first + layout.diffuse;
+        if (!SameArray(&d.colourArray, GL_BGRA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(stride), p)) {
+            glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(stride), p);
+        }
+    } else if (SwitchArray(&d.colourArray, GL_COLOR_ARRAY, false)) {
         glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     }
     if (lighting && layout.diffuse >= 0 && rs[D3DRS_COLORVERTEX]) {
         const bool diffuseSrc = rs[D3DRS_DIFFUSEMATERIALSOURCE] == D3DMCS_COLOR1;
         const bool ambientSrc = rs[D3DRS_AMBIENTMATERIALSOURCE] == D3DMCS_COLOR1;
         if (diffuseSrc || ambientSrc) {
-            glColorMaterial(GL_FRONT_AND_BACK, diffuseSrc && ambientSrc ? GL_AMBIENT_AND_DIFFUSE
-                                               : diffuseSrc             ? GL_DIFFUSE
-                                                                        : GL_AMBIENT);
-            glEnable(GL_COLOR_MATERIAL);
-            d.dirty |= kDirtyMaterial;
+            const GLenum tracked = diffuseSrc && ambientSrc ? GL_AMBIENT_AND_DIFFUSE : diffuseSrc ? GL_DIFFUSE : GL_AMBIENT;
+            if (d.colourMaterialMode != tracked || d.capColourMaterial != 1) {
+                // The tracked part is chosen while tracking is off, then taken up.
+                SetCap(GL_COLOR_MATERIAL, &d.capColourMaterial, false);
+                glColorMaterial(GL_FRONT_AND_BACK, tracked);
+                d.colourMaterialMode = tracked;
+            }
+            SetCap(GL_COLOR_MATERIAL, &d.capColourMaterial, true);
+            d.dirty |= kDirtyMaterial;  // the draw writes vertex colours into the material
         } else {
-            glDisable(GL_COLOR_MATERIAL);
+            SetCap(GL_COLOR_MATERIAL, &d.capColourMaterial, false);
         }
     } else {
-        glDisable(GL_COLOR_MATERIAL);
+        SetCap(GL_COLOR_MATERIAL, &d.capColourMaterial, false);
     }
     for (int i = 0; i < touched; ++i) {
-        glClientActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(i));
         const int set = static_cast<int>(d.stageStates[static_cast<size_t>(i)][D3DTSS_TEXCOORDINDEX] & 0xFFFF);
+        GlArrayState* a = &d.texArrays[static_cast<size_t>(i)];
         if (i < active && set < layout.texCount) {
-            glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-            glTexCoordPointer(2, GL_FLOAT, static_cast<GLsizei>(stride), first + layout.tex + 8 * set);
-        } else {
-            glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+            const BYTE* p = first + layout.tex + 8 * set;
+            const bool same = SameArray(a, 2, GL_FLOAT, static_cast<GLsizei>(stride), p);
+            if (a->on != 1 || !same) {
+                SelectClientUnit(d, i);
+                SwitchArray(a, GL_TEXTURE_COORD_ARRAY, true);
+                if (!same) glTexCoordPointer(2, GL_FLOAT, static_cast<GLsizei>(stride), p);
+            }
+        } else if (a->on != 0) {
+            SelectClientUnit(d, i);
+            SwitchArray(a, GL_TEXTURE_COORD_ARRAY, false);
             glMultiTexCoord4f(GL_TEXTURE0 + static_cast<GLenum>(i), 0.0f, 0.0f, 0.0f, 1.0f);
         }
     }
-    glClientActiveTexture(GL_TEXTURE0);
     d.enabledUnits = active;
     d.unitsKnown = true;
     if (fogVertex) {
@@ -840,10 +898,10 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             }
             fog[i] = f > 1.0f ? 1.0f : (f > 0.0f ? f : 0.0f);  // not a number: fully fogged
         }
-        glEnableClientState(GL_FOG_COORD_ARRAY);
-        glFogCoordPointer(GL_FLOAT, 0, fog);
+        SwitchArray(&d.fogArray, GL_FOG_COORD_ARRAY, true);
+        if (!SameArray(&d.fogArray, 1, GL_FLOAT, 0, fog)) glFogCoordPointer(GL_FLOAT, 0, fog);
     } else {
-        glDisableClientState(GL_FOG_COORD_ARRAY);
+        SwitchArray(&d.fogArray, GL_FOG_COORD_ARRAY, false);
     }
     glDrawArrays(mode, 0, static_cast<GLsizei>(count));
     return D3D_OK;

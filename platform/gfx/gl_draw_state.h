@@ -46,6 +46,15 @@ struct StateBlock {
     std::vector<StateBlockEntry> entries;
 };
 
+// A client vertex array as last given to GL.
+struct GlArrayState {
+    int on = -1;  // -1 not yet given
+    int size = 0;
+    unsigned type = 0;
+    int stride = 0;
+    const void* pointer = nullptr;
+};
+
 // Parts of the state that changed since the GL side last applied it.
 enum GlDirtyBits : std::uint32_t {
     kDirtyRender = 1u << 0,
@@ -97,6 +106,16 @@ struct GlDrawState {
     UINT appliedHeight = 0;
     bool appliedPre = false;
     bool viewportApplied = false;
+    // Switches, client arrays and selected units as last given to GL (-1 not yet).
+    int activeUnit = -1;
+    int clientUnit = -1;
+    int capLighting = -1;
+    int capNormalize = -1;
+    int capFog = -1;
+    int capColourMaterial = -1;
+    unsigned colourMaterialMode = 0;
+    GlArrayState vertexArray, normalArray, colourArray, fogArray;
+    std::array<GlArrayState, kMaxTextureStages> texArrays{};
     const void* currentEgl = nullptr;  // the contexts current when this device last drew
     const void* currentSdl = nullptr;
     std::vector<float> scratch;  // converted positions and fog coordinates
