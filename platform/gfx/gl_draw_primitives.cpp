@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <malloc.h>
 
 #include "platform/gfx/gl_resources.h"
 #include "platform/gfx/texture_codec.h"
@@ -576,8 +577,23 @@ void SelectClientUnit(GlDrawState& d, int unit) {
     glClientActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
 }
 
+// The software renderer stores a record of some 30 KB in its frame for every
+// change of the fragment state between draws and frees the frame's memory
+// once drawn; with the default trim threshold the heap is handed back to the
+// system each frame and every record costs fresh pages (page faults and
+// zeroing) in the next. The heap is kept instead, once per process.
+void KeepRendererHeap() {
+    static const bool kept = [] {
+        mallopt(M_MMAP_THRESHOLD, 4 << 20);
+        mallopt(M_TRIM_THRESHOLD, 64 << 20);
+        return true;
+    }();
+    (void)kept;
+}
+
 bool InitGl(GlDrawState& d) {
     if (d.glReady) return true;
+    KeepRendererHeap();
     glGenSamplers(kMaxTextureStages, d.samplers);
     GLuint white = 0;
     glGenTextures(1, &white);
@@ -720,7 +736,9 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     const bool fogVertex = !pre && rs[D3DRS_FOGENABLE] && rs[D3DRS_FOGTABLEMODE] == D3DFOG_NONE &&
                            rs[D3DRS_FOGVERTEXMODE] != D3DFOG_NONE;
     const bool fogTable = !pre && rs[D3DRS_FOGENABLE] && rs[D3DRS_FOGTABLEMODE] != D3DFOG_NONE;
-    const D3DMATRIX world = TransformOf(d, D3DTS_WORLD), view = TransformOf(d, D3DTS_VIEW);
+    // World and view serve transformed vertices only.
+    const D3DMATRIX world = pre ? D3DMATRIX{} : TransformOf(d, D3DTS_WORLD);
+    const D3DMATRIX view = pre ? D3DMATRIX{} : TransformOf(d, D3DTS_VIEW);
     bool materialPending = (d.dirty & kDirtyMaterial) != 0;
     if (pre) {
         if (d.dirty & (kDirtyTransforms | kDirtyRender)) {
