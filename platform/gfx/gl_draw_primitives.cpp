@@ -469,12 +469,41 @@ D3DMATRIX TransformOf(const GlDrawState& d, int which) {
     return m;
 }
 
+// Point and spot lights light nothing beyond their range. GL has no range:
+// a light that no vertex of the draw lies within is left out of the draw.
+std::uint32_t LightsOutOfRange(const GlDrawState& d, const D3DMATRIX& world, const BYTE* base, UINT count,
+                               UINT stride) {
+    std::uint32_t out = 0;
+    int k = 0;
+    for (const auto& [index, l] : d.lights) {
+        if (!l.enabled || !l.set) continue;
+        const int bit = k++;
+        const D3DLIGHT8& L = l.light;
+        if (L.Type == D3DLIGHT_DIRECTIONAL || bit >= 32) continue;
+        const float range2 = L.Range * L.Range;
+        bool reached = false;
+        for (UINT i = 0; i < count && !reached; ++i) {
+            float p[3];
+            std::memcpy(p, base + static_cast<size_t>(i) * stride, sizeof(p));
+            const float x = p[0] * world._11 + p[1] * world._21 + p[2] * world._31 + world._41 - L.Position.x;
+            const float y = p[0] * world._12 + p[1] * world._22 + p[2] * world._32 + world._42 - L.Position.y;
+            const float z = p[0] * world._13 + p[1] * world._23 + p[2] * world._33 + world._43 - L.Position.z;
+            reached = x * x + y * y + z * z <= range2;
+        }
+        if (!reached) out |= 1u << bit;
+    }
+    return out;
+}
+
 void ApplyLights(const GlDrawState& d, int maxLights) {
     glMatrixMode(GL_MODELVIEW);
     LoadMatrix(TransformOf(d, D3DTS_VIEW));  // lights are given in world space
-    int slot = 0;
+    int slot = 0, k = 0;
     for (const auto& [index, l] : d.lights) {
-        if (!l.enabled || !l.set || slot >= maxLights) continue;
+        if (!l.enabled || !l.set) continue;
+        const bool outOfRange = k < 32 && ((d.lightsOutOfRange >> k) & 1u) != 0;
+        ++k;
+        if (outOfRange || slot >= maxLights) continue;
         const GLenum gl = GL_LIGHT0 + static_cast<GLenum>(slot++);
         const D3DLIGHT8& L = l.light;
         glEnable(gl);
@@ -756,6 +785,13 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
         SetCap(GL_FOG, &d.capFog, false);
         SetCap(GL_NORMALIZE, &d.capNormalize, false);
     } else {
+        if (lighting) {
+            const std::uint32_t out = LightsOutOfRange(d, world, base, count, stride);
+            if (out != d.lightsOutOfRange) {
+                d.lightsOutOfRange = out;
+                d.dirty |= kDirtyLights;
+            }
+        }
         if (d.dirty & (kDirtyLights | kDirtyTransforms)) ApplyLights(d, maxLights);
         if (d.dirty & (kDirtyTransforms | kDirtyLights)) {
             glMatrixMode(GL_PROJECTION);

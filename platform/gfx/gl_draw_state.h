@@ -119,6 +119,7 @@ struct GlDrawState {
     const void* currentEgl = nullptr;  // the contexts current when this device last drew
     const void* currentSdl = nullptr;
     std::vector<float> scratch;  // converted positions and fog coordinates
+    std::uint32_t lightsOutOfRange = 0;  // bit k: the k-th enabled light reaches no vertex of the draw
 
     // The platform's initial values of every state.
     void SetDefaults();

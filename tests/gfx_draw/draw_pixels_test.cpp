@@ -489,6 +489,31 @@ TEST_F(LitTest, ALightWithoutDirectionGivesItsAmbientOnly) {
     EXPECT_RGB_NEAR(Pixel(32, 32), 64, 64, 64, 1);
 }
 
+TEST_F(LitTest, PointLightsLightNothingBeyondTheirRange) {
+    D3DLIGHT8 l{};
+    l.Type = D3DLIGHT_POINT;
+    l.Diffuse = {1, 1, 1, 0};
+    l.Position = D3DXVECTOR3(0, 0, 0);
+    l.Range = 2.0f;
+    l.Attenuation0 = 1.0f;
+    device_->SetLight(0, &l);
+    device_->LightEnable(0, TRUE);
+    Quad();  // lit at the corners, 1.5 from the light: N.L = 0.5 / 1.5
+    EXPECT_RGB_NEAR(Pixel(32, 32), 85, 85, 85, 2);
+    // The same quad 2.5 farther away in the world (the view follows it): out of range.
+    D3DXMATRIX world, view;
+    D3DXMatrixTranslation(&world, 0, 0, 2.5f);
+    D3DXMatrixTranslation(&view, 0, 0, -2.5f);
+    device_->SetTransform(D3DTS_WORLD, &world);
+    device_->SetTransform(D3DTS_VIEW, &view);
+    Quad();
+    EXPECT_EQ(Pixel(32, 32), 0u) << "lit beyond the range";
+    l.Range = 10.0f;
+    device_->SetLight(0, &l);
+    Quad();  // corners sqrt(11) away: N.L = 3 / 3.317
+    EXPECT_RGB_NEAR(Pixel(32, 32), 231, 231, 231, 2);
+}
+
 TEST_F(PixelTest, VertexFogIsWorkedOutAndClampedPerVertex) {
     D3DXMATRIX projection;  // orthographic: x and y as given, depth 0..100 to 0..1
     D3DXMatrixIdentity(&projection);
