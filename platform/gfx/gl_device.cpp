@@ -396,7 +396,9 @@ HRESULT GlDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR
 
 HRESULT GlDevice::SetViewport(const D3DVIEWPORT8* viewport) {
     if (!viewport) return D3DERR_INVALIDCALL;
-    if (viewport->X + viewport->Width > width_ || viewport->Y + viewport->Height > height_) return D3DERR_INVALIDCALL;
+    if (static_cast<std::uint64_t>(viewport->X) + viewport->Width > width_ ||
+        static_cast<std::uint64_t>(viewport->Y) + viewport->Height > height_)
+        return D3DERR_INVALIDCALL;
     if (draw_.recording) {  // recorded into the state block, the current viewport stays
         StateBlockEntry e{StateBlockEntry::kViewport};
         e.viewport = *viewport;

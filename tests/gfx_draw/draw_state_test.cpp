@@ -137,6 +137,11 @@ TEST_F(StateTest, ViewportIsRecordedIntoABlockAndLeftUntilApplied) {
     EXPECT_EQ(now.Width, small.Width);
     EXPECT_EQ(now.Height, small.Height);
     device_->DeleteStateBlock(block);
+
+    D3DVIEWPORT8 wrapping = before;
+    wrapping.X = 0xFFFFFFF0u;  // X + Width wraps around in 32 bits
+    wrapping.Width = 0x20;
+    EXPECT_EQ(device_->SetViewport(&wrapping), D3DERR_INVALIDCALL);
 }
 
 TEST_F(StateTest, VertexBufferLocksAndDrawsStayInBounds) {
