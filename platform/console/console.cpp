@@ -153,58 +153,26 @@ bool NamesUtf8(const char* name)
 
 bool Utf8Terminal(int fd) { return isatty(fd) && LocaleIsUtf8(); }
 
-// Length of the UTF-8 sequence a lead byte starts; 0 for a byte that cannot lead.
-int SequenceLength(unsigned char lead)
-{
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    return 0;
-}
-
 // The rest of a UTF-8 character after its lead byte, waiting for it. Returns the
 // code point, or U+FFFD for a broken sequence (a byte that does not continue it is
 // kept for the next read).
 char32_t FinishCharacter(unsigned char lead)
 {
-    const int n = SequenceLength(lead);
-    if (n == 0) return 0xFFFD;
-    if (n == 1) return lead;
-    char32_t cp = lead & (0x7F >> n);
-    for (int i = 1; i < n; ++i) {
+    char bytes[4] = {static_cast<char>(lead)};
+    const int n = Utf8SequenceLength(lead);
+    int got = 1;
+    while (got < n) {
         const int c = ReadByte();
-        if (c < 0) return 0xFFFD;
-        if ((c & 0xC0) != 0x80) {
+        if (c < 0) break;
+        if (!IsUtf8Continuation(static_cast<unsigned char>(c))) {
             g_pending = c;
-            return 0xFFFD;
+            break;
         }
-        cp = (cp << 6) | static_cast<char32_t>(c & 0x3F);
+        bytes[got++] = static_cast<char>(c);
     }
-    const char32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
+    char32_t cp = 0;
+    DecodeUtf8Char(bytes, static_cast<std::size_t>(got), &cp);
     return cp;
-}
-
-std::string EncodeUtf8(char32_t cp)
-{
-    std::string out;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    return out;
 }
 
 // A line typed on a UTF-8 terminal: at most maxChars characters, each converted to
@@ -235,7 +203,8 @@ int ReadUtf8Line(char* buffer, int maxChars)
         if (cp >= 0x80 && cp < 0xA0) continue;  // control characters
         if (static_cast<int>(line.size()) < maxChars) {
             line.push_back(cp < 0x10000 ? static_cast<char16_t>(cp) : u'\uFFFD');
-            const std::string e = EncodeUtf8(cp == 0xFFFD ? U'?' : cp);
+            std::string e;
+            AppendUtf8(e, cp == kReplacementCharacter ? U'?' : cp);
             Echo(e.data(), e.size());
         }
     }
@@ -268,7 +237,7 @@ std::string ToTerminalText(const char* text)
         WCHAR unit = 0;
         const char byte = static_cast<char>(*c);
         if (MultiByteToWideChar(CP_WINDOWS_1252, 0, &byte, 1, &unit, 1) != 1) unit = u'?';
-        out += EncodeUtf8(unit);
+        AppendUtf8(out, unit);
     }
     return out;
 }

@@ -4,11 +4,9 @@
 #include <string>
 
 #include "platform/net/dplay8.h"
+#include "platform/sys/text.h"
 
 namespace netimpl {
-
-std::string Utf16ToUtf8(const std::u16string& s);
-std::u16string Utf8ToUtf16(const std::string& s);
 
 // The "hostname" component as UTF-8; false when there is none.
 bool AddressHostname(const IDirectPlay8Address* address, std::string* host);

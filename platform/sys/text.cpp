@@ -64,3 +64,95 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, const WCHAR* src, int sr
     if (dstLen == 0) return n;
     return fit == n ? n : 0;
 }
+
+int Utf8SequenceLength(unsigned char lead)
+{
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+int DecodeUtf8Char(const char* s, std::size_t len, char32_t* cp)
+{
+    *cp = kReplacementCharacter;
+    if (len == 0) return 0;
+    const auto lead = static_cast<unsigned char>(s[0]);
+    const int n = Utf8SequenceLength(lead);
+    if (n == 0 || static_cast<std::size_t>(n) > len) return 0;
+    char32_t value = n == 1 ? lead : lead & (0x7F >> n);
+    for (int i = 1; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (!IsUtf8Continuation(c)) return 0;
+        value = value << 6 | (c & 0x3F);
+    }
+    constexpr char32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < least[n] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *cp = value;
+    return n;
+}
+
+bool DecodeUtf8(std::string_view s, std::u32string* out)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = 0;
+        const int n = DecodeUtf8Char(s.data() + i, s.size() - i, &cp);
+        if (n == 0) return false;
+        out->push_back(cp);
+        i += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacementCharacter;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string Utf16ToUtf8(std::u16string_view s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t cp = s[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        }
+        AppendUtf8(out, cp);  // a lone surrogate becomes U+FFFD
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view s)
+{
+    std::u16string out;
+    for (std::size_t i = 0; i < s.size();) {
+        char32_t cp = 0;
+        const int n = DecodeUtf8Char(s.data() + i, s.size() - i, &cp);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+        i += n == 0 ? 1 : static_cast<std::size_t>(n);
+    }
+    return out;
+}

@@ -3,6 +3,10 @@
 // stays byte-compatible with peers; wide text is UTF-16 (char16_t).
 #include "platform/sys/hresult.h"
 
+#include <cstddef>
+#include <string>
+#include <string_view>
+
 using WCHAR = char16_t;
 
 constexpr UINT CP_ACP = 0;
@@ -24,3 +28,28 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* src, int srcLen
 // The code point of one Windows-1252 byte, and the byte of a code point (-1: none).
 char16_t Windows1252ToUnicode(unsigned char byte);
 int UnicodeToWindows1252(char16_t unit);
+
+// UTF-8 and UTF-16.
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Length of the UTF-8 sequence a lead byte starts, 1 to 4; 0 for a byte that cannot lead one.
+int Utf8SequenceLength(unsigned char lead);
+// True for a byte that continues a UTF-8 sequence.
+inline bool IsUtf8Continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Decodes the character at the start of s[0..len). Returns the bytes it takes (1 to 4)
+// and sets *cp; returns 0 with *cp = U+FFFD when no well-formed character starts there
+// (a byte that cannot lead, a sequence cut short, an overlong form, a surrogate, or a
+// code point beyond U+10FFFF).
+int DecodeUtf8Char(const char* s, std::size_t len, char32_t* cp);
+
+// Well-formed UTF-8 as code points appended to *out; false at the first broken character.
+bool DecodeUtf8(std::string_view s, std::u32string* out);
+
+// Appends a code point as UTF-8; a surrogate or one beyond U+10FFFF becomes U+FFFD.
+void AppendUtf8(std::string& out, char32_t cp);
+
+// UTF-16 as UTF-8; a surrogate without its partner becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view s);
+// UTF-8 as UTF-16; each byte that starts no well-formed character becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view s);

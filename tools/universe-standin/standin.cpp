@@ -24,53 +24,6 @@ double Now()
 
 const char* Mode(bool guaranteed) { return guaranteed ? "guaranteed" : "non-guaranteed"; }
 
-// Decodes well-formed UTF-8 into code points; false at the first broken, overlong
-// or surrogate sequence.
-bool DecodeUtf8(const std::string& s, std::u32string* out)
-{
-    for (std::size_t i = 0; i < s.size();) {
-        const auto lead = static_cast<unsigned char>(s[i]);
-        int n = 0;
-        if (lead < 0x80) {
-            n = 1;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            n = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            n = 3;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            n = 4;
-        } else {
-            return false;
-        }
-        if (i + n > s.size()) return false;
-        char32_t cp = n == 1 ? lead : lead & (0x7F >> n);
-        for (int k = 1; k < n; ++k) {
-            const auto c = static_cast<unsigned char>(s[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (c & 0x3F);
-        }
-        const char32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        out->push_back(cp);
-        i += n;
-    }
-    return true;
-}
-
-void AppendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 }  // namespace
 
 std::string UniverseStandin::ChatTextFromCommand(const std::string& typed)
