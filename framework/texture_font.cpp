@@ -219,87 +219,23 @@ HRESULT TextureFont::MeasureText(const char* text, SIZE* extent) const {
     return S_OK;
 }
 
-HRESULT TextureFont::DrawText2D(float x, float y, D3DCOLOR colour, const char* text, DWORD flags) {
-    if (!device_ || !vertexBuffer_) return E_FAIL;
+void TextureFont::BeginDraw(DWORD fvf, UINT stride, DWORD flags) {
     IDirect3DDevice8* d = device_;
     d->CaptureStateBlock(savedBlock_);
     d->ApplyStateBlock(drawingBlock_);
-    d->SetVertexShader(SCREEN_VERTEX_FVF);
+    d->SetVertexShader(fvf);
     d->SetPixelShader(0);
-    d->SetStreamSource(0, vertexBuffer_, sizeof(ScreenVertex));
+    d->SetStreamSource(0, vertexBuffer_, stride);
     if (flags & TEXT_FILTERED) {
         d->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
         d->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
     }
-    const float startX = x;
-    const float rowHeight = RowHeight();
-    BYTE* data = nullptr;
-    HRESULT locked = vertexBuffer_->Lock(0, 0, &data, D3DLOCK_DISCARD);
-    auto* v = reinterpret_cast<ScreenVertex*>(data);
-    UINT n = 0;
-    if (text) {
-        for (const char* p = text; *p; ++p) {
-            const int c = Code(*p);
-            if (c == '\n') {
-                x = startX;
-                y += rowHeight;
-                continue;
-            }
-            if (c < 32) continue;
-            const float* g = glyphs_[c - 32];
-            const float w = (g[2] - g[0]) * static_cast<float>(atlasWidth_) / textScale_;
-            const float h = (g[3] - g[1]) * static_cast<float>(atlasHeight_) / textScale_;
-            if (c != ' ') {
-                if (SUCCEEDED(locked) && v) {
-                    *v++ = MakeScreenVertex(x - 0.5f, y + h - 0.5f, 0.9f, 1.0f, colour, g[0], g[3]);
-                    *v++ = MakeScreenVertex(x - 0.5f, y - 0.5f, 0.9f, 1.0f, colour, g[0], g[1]);
-                    *v++ = MakeScreenVertex(x + w - 0.5f, y + h - 0.5f, 0.9f, 1.0f, colour, g[2], g[3]);
-                    *v++ = MakeScreenVertex(x + w - 0.5f, y - 0.5f, 0.9f, 1.0f, colour, g[2], g[1]);
-                    *v++ = MakeScreenVertex(x + w - 0.5f, y + h - 0.5f, 0.9f, 1.0f, colour, g[2], g[3]);
-                    *v++ = MakeScreenVertex(x - 0.5f, y - 0.5f, 0.9f, 1.0f, colour, g[0], g[1]);
-                }
-                n += 2;
-                if (3 * n > kScreenBatchVertices) {
-                    if (SUCCEEDED(locked)) vertexBuffer_->Unlock();
-                    d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, n);
-                    data = nullptr;
-                    locked = vertexBuffer_->Lock(0, 0, &data, D3DLOCK_DISCARD);
-                    v = reinterpret_cast<ScreenVertex*>(data);
-                    n = 0;
-                }
-            }
-            x += w;
-        }
-    }
-    if (SUCCEEDED(locked)) vertexBuffer_->Unlock();
-    if (n > 0) d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, n);
-    d->ApplyStateBlock(savedBlock_);
-    return S_OK;
 }
 
-HRESULT TextureFont::DrawScaledText(float x, float y, float z, float xSize, float ySize, D3DCOLOR colour,
-                                    const char* text, DWORD flags) {
-    if (!device_ || !vertexBuffer_) return E_FAIL;
+void TextureFont::DrawScreenText(const char* text, float x, float y, float z, float rowStep, float sizeX, float sizeY,
+                                 float divisor, D3DCOLOR colour) {
     IDirect3DDevice8* d = device_;
-    D3DVIEWPORT8 vp{};
-    d->GetViewport(&vp);
-    const float wv = static_cast<float>(vp.Width), hv = static_cast<float>(vp.Height);
-    d->CaptureStateBlock(savedBlock_);
-    d->ApplyStateBlock(drawingBlock_);
-    d->SetVertexShader(SCREEN_VERTEX_FVF);
-    d->SetPixelShader(0);
-    d->SetStreamSource(0, vertexBuffer_, sizeof(ScreenVertex));
-    if (flags & TEXT_FILTERED) {
-        d->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
-        d->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
-    }
-    x = (x + 1.0f) * wv / 2.0f;
-    y = (y + 1.0f) * hv / 2.0f;
     const float startX = x;
-    const float rowHeight = RowHeight();
-    // Without an atlas there is no row height to scale by: glyphs get no size.
-    const float sx = rowHeight > 0.0f ? wv * xSize / rowHeight : 0.0f;
-    const float sy = rowHeight > 0.0f ? hv * ySize / rowHeight : 0.0f;
     BYTE* data = nullptr;
     HRESULT locked = vertexBuffer_->Lock(0, 0, &data, D3DLOCK_DISCARD);
     auto* v = reinterpret_cast<ScreenVertex*>(data);
@@ -309,13 +245,13 @@ HRESULT TextureFont::DrawScaledText(float x, float y, float z, float xSize, floa
             const int c = Code(*p);
             if (c == '\n') {
                 x = startX;
-                y += hv * ySize;
+                y += rowStep;
                 continue;
             }
             if (c < 32) continue;
             const float* g = glyphs_[c - 32];
-            const float w = sx * (g[2] - g[0]) * static_cast<float>(atlasWidth_);
-            const float h = sy * (g[3] - g[1]) * static_cast<float>(atlasHeight_);
+            const float w = sizeX * (g[2] - g[0]) * static_cast<float>(atlasWidth_) / divisor;
+            const float h = sizeY * (g[3] - g[1]) * static_cast<float>(atlasHeight_) / divisor;
             if (c != ' ') {
                 if (SUCCEEDED(locked) && v) {
                     *v++ = MakeScreenVertex(x - 0.5f, y + h - 0.5f, z, 1.0f, colour, g[0], g[3]);
@@ -341,21 +277,34 @@ HRESULT TextureFont::DrawScaledText(float x, float y, float z, float xSize, floa
     if (SUCCEEDED(locked)) vertexBuffer_->Unlock();
     if (n > 0) d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, n);
     d->ApplyStateBlock(savedBlock_);
+}
+
+HRESULT TextureFont::DrawText2D(float x, float y, D3DCOLOR colour, const char* text, DWORD flags) {
+    if (!device_ || !vertexBuffer_) return E_FAIL;
+    BeginDraw(SCREEN_VERTEX_FVF, sizeof(ScreenVertex), flags);
+    DrawScreenText(text, x, y, 0.9f, RowHeight(), 1.0f, 1.0f, textScale_, colour);
+    return S_OK;
+}
+
+HRESULT TextureFont::DrawScaledText(float x, float y, float z, float xSize, float ySize, D3DCOLOR colour,
+                                    const char* text, DWORD flags) {
+    if (!device_ || !vertexBuffer_) return E_FAIL;
+    D3DVIEWPORT8 vp{};
+    device_->GetViewport(&vp);
+    const float wv = static_cast<float>(vp.Width), hv = static_cast<float>(vp.Height);
+    BeginDraw(SCREEN_VERTEX_FVF, sizeof(ScreenVertex), flags);
+    const float rowHeight = RowHeight();
+    // Without an atlas there is no row height to scale by: glyphs get no size.
+    const float sx = rowHeight > 0.0f ? wv * xSize / rowHeight : 0.0f;
+    const float sy = rowHeight > 0.0f ? hv * ySize / rowHeight : 0.0f;
+    DrawScreenText(text, (x + 1.0f) * wv / 2.0f, (y + 1.0f) * hv / 2.0f, z, hv * ySize, sx, sy, 1.0f, colour);
     return S_OK;
 }
 
 HRESULT TextureFont::DrawText3D(const char* text, DWORD flags) {
     if (!device_ || !vertexBuffer_) return E_FAIL;
     IDirect3DDevice8* d = device_;
-    d->CaptureStateBlock(savedBlock_);
-    d->ApplyStateBlock(drawingBlock_);
-    d->SetVertexShader(MESH_VERTEX_FVF);
-    d->SetPixelShader(0);
-    d->SetStreamSource(0, vertexBuffer_, sizeof(MeshVertex));
-    if (flags & TEXT_FILTERED) {
-        d->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
-        d->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
-    }
+    BeginDraw(MESH_VERTEX_FVF, sizeof(MeshVertex), flags);
     float x = 0.0f, y = 0.0f;
     if (flags & TEXT_CENTERED) {
         SIZE extent{};

@@ -69,6 +69,12 @@ public:
 private:
     HRESULT RecordStateBlock(DWORD* token);
     float RowHeight() const;
+    // Saves the caller's state and sets the font's for one draw.
+    void BeginDraw(DWORD fvf, UINT stride, DWORD flags);
+    // Glyph quads as screen triangles from (x, y) at depth z; a glyph is sizeX * (its
+    // atlas width) / divisor wide (likewise high), '\n' moves down by rowStep.
+    void DrawScreenText(const char* text, float x, float y, float z, float rowStep, float sizeX, float sizeY,
+                        float divisor, D3DCOLOR colour);
 
     char faceName_[80];
     DWORD height_;
