@@ -373,14 +373,5 @@ HRESULT GraphicsApplication::ChooseDeviceInteractively() {
                                            DeviceDialogProc, reinterpret_cast<LPARAM>(this));
     if (result != IDOK) return S_OK;
     Windowed = CurrentDevice().Windowed;
-    ReleaseVolatileObjects();
-    FreeDeviceObjects();
-    if (Device) {
-        const ULONG left = Device->Release();
-        Device = nullptr;
-        if (left != 0) return ShowErrorBox(APP_E_LEAKED_REFERENCES, ERRBOX_FATAL);
-    }
-    const HRESULT hr = InitializeDevice();
-    if (FAILED(hr)) return ShowErrorBox(hr, ERRBOX_FATAL);
-    return S_OK;
+    return RecreateDevice();
 }

@@ -47,6 +47,24 @@ void GraphicsApplication::ReleaseDevice() {
     }
 }
 
+void GraphicsApplication::SetPresentMode() {
+    const DeviceRecord& device = CurrentDevice();
+    const ModeRecord& mode = CurrentMode();
+    PresentParams.Windowed = device.Windowed;
+    PresentParams.MultiSampleType = device.Windowed ? device.WindowedMultiSampleType : device.FullscreenMultiSampleType;
+    PresentParams.AutoDepthStencilFormat = mode.DepthStencilFormat;
+    PresentParams.hDeviceWindow = MainWindow;
+    if (!Windowed) {
+        PresentParams.BackBufferWidth = mode.Width;
+        PresentParams.BackBufferHeight = mode.Height;
+        PresentParams.BackBufferFormat = mode.Format;
+    } else {
+        PresentParams.BackBufferWidth = static_cast<UINT>(ClientRect.right - ClientRect.left);
+        PresentParams.BackBufferHeight = static_cast<UINT>(ClientRect.bottom - ClientRect.top);
+        PresentParams.BackBufferFormat = CurrentAdapter().DesktopMode.Format;
+    }
+}
+
 void GraphicsApplication::BuildDeviceText() {
     const DeviceRecord& device = CurrentDevice();
     const bool hal = device.DeviceType == D3DDEVTYPE_HAL;
@@ -74,22 +92,10 @@ HRESULT GraphicsApplication::InitializeDevice() {
     ModeRecord& mode = CurrentMode();
 
     std::memset(&PresentParams, 0, sizeof(PresentParams));
-    PresentParams.Windowed = device.Windowed;
     PresentParams.BackBufferCount = 1;
-    PresentParams.MultiSampleType = device.Windowed ? device.WindowedMultiSampleType : device.FullscreenMultiSampleType;
     PresentParams.SwapEffect = D3DSWAPEFFECT_DISCARD;
     PresentParams.EnableAutoDepthStencil = UseDepthBuffer;
-    PresentParams.AutoDepthStencilFormat = mode.DepthStencilFormat;
-    PresentParams.hDeviceWindow = MainWindow;
-    if (!Windowed) {
-        PresentParams.BackBufferWidth = mode.Width;
-        PresentParams.BackBufferHeight = mode.Height;
-        PresentParams.BackBufferFormat = mode.Format;
-    } else {
-        PresentParams.BackBufferWidth = static_cast<UINT>(ClientRect.right - ClientRect.left);
-        PresentParams.BackBufferHeight = static_cast<UINT>(ClientRect.bottom - ClientRect.top);
-        PresentParams.BackBufferFormat = adapter.DesktopMode.Format;
-    }
+    SetPresentMode();
 
     if (device.Caps.PrimitiveMiscCaps & D3DPMISCCAPS_NULLREFERENCE) {
         ShowErrorBox(APP_E_NULL_REFERENCE_DEVICE, ERRBOX_WARNING);
@@ -160,21 +166,7 @@ HRESULT GraphicsApplication::ToggleWindowedMode() {
     Windowed = !Windowed;
     device.Windowed = Windowed;
     ApplyWindowStyle();
-
-    const ModeRecord& mode = CurrentMode();
-    PresentParams.Windowed = device.Windowed;
-    PresentParams.MultiSampleType = device.Windowed ? device.WindowedMultiSampleType : device.FullscreenMultiSampleType;
-    PresentParams.AutoDepthStencilFormat = mode.DepthStencilFormat;
-    PresentParams.hDeviceWindow = MainWindow;
-    if (!Windowed) {
-        PresentParams.BackBufferWidth = mode.Width;
-        PresentParams.BackBufferHeight = mode.Height;
-        PresentParams.BackBufferFormat = mode.Format;
-    } else {
-        PresentParams.BackBufferWidth = static_cast<UINT>(ClientRect.right - ClientRect.left);
-        PresentParams.BackBufferHeight = static_cast<UINT>(ClientRect.bottom - ClientRect.top);
-        PresentParams.BackBufferFormat = CurrentAdapter().DesktopMode.Format;
-    }
+    SetPresentMode();
     if (FAILED(ResetDevice())) {
         if (!Windowed) return E_FAIL;
         return SwitchToWindowedDevice();
@@ -205,6 +197,13 @@ HRESULT GraphicsApplication::SwitchToWindowedDevice() {
     CurrentDevice().Windowed = TRUE;
     Windowed = TRUE;
     Ready = FALSE;
+    const HRESULT hr = RecreateDevice();
+    if (FAILED(hr)) return hr;
+    Ready = TRUE;
+    return S_OK;
+}
+
+HRESULT GraphicsApplication::RecreateDevice() {
     ReleaseVolatileObjects();
     FreeDeviceObjects();
     if (Device) {
@@ -214,7 +213,6 @@ HRESULT GraphicsApplication::SwitchToWindowedDevice() {
     }
     const HRESULT hr = InitializeDevice();
     if (FAILED(hr)) return ShowErrorBox(hr, ERRBOX_FATAL);
-    Ready = TRUE;
     return S_OK;
 }
 

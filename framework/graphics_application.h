@@ -168,6 +168,11 @@ private:
     void SetUpCursor();
     void ReleaseDevice();
     void BuildDeviceText();
+    // The present parameters that follow the windowed flag and the current mode.
+    void SetPresentMode();
+    // Frees the device and what was made on it and creates it anew; a failure shows
+    // its fatal box.
+    HRESULT RecreateDevice();
     bool shutDown_ = false;
 };
 
