@@ -44,14 +44,6 @@ std::vector<StatusPacket> Spoiled(const StatusPacket& p, unsigned fields)
     return out;
 }
 
-bool FileHas(const Scratch& scratch, const std::string& text)
-{
-    for (int i = 0; i < 100; ++i) {
-        if (scratch.ReadFile("logfile.txt").find(text) != npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
 
 bool Attach(TestView& view, bool propulsion)
 {
@@ -59,25 +51,12 @@ bool Attach(TestView& view, bool propulsion)
     return view.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_SETUP_COMPLETE); });
 }
 
-// Statistics after the next key '2': the text from "Universe time" to the table's end.
-std::string Statistics(ClientProcess& client)
-{
-    const std::size_t from = client.Output().size();
-    client.Type("2");
-    const std::size_t last = client.WaitFor("\n7 ", 5000, from);
-    if (last == npos) return "";
-    client.WaitFor("\n\n", 5000, last);
-    return client.Output().substr(from);
-}
-
 TEST(ClientFinite, NonFiniteReportsAreIgnoredWholeAndEveryVesselStaysFinite)
 {
     ScriptedServer server;
-    ASSERT_TRUE(server.Start());
     Scratch scratch;
     ClientProcess client;
-    ASSERT_TRUE(client.Start(scratch));
-    ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), npos) << client.Output();
+    ASSERT_TRUE(StartClient(server, scratch, client));
     TestView pilot, watcher;
     ASSERT_TRUE(Attach(pilot, true));
     ASSERT_TRUE(Attach(watcher, false));
@@ -88,7 +67,7 @@ TEST(ClientFinite, NonFiniteReportsAreIgnoredWholeAndEveryVesselStaysFinite)
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_POSITION, 3, 0.0f, 3100.0f, 0.0f, 100.0f), true), S_OK);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_ATTITUDE, 3, 0.0f, 0.0f, 0.6f, 0.8f), true), S_OK);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_RATES, 3, 0.01f, 0.0f, 0.0f, 0.0f), true), S_OK);
-    ASSERT_TRUE(FileHas(scratch, "2fS x0.000 y3100.000 z0.000 3@100.000\r\n"));
+    ASSERT_TRUE(FileHas(scratch, "logfile.txt", "2fS x0.000 y3100.000 z0.000 3@100.000\r\n"));
     for (TestView* v : {&pilot, &watcher})
         ASSERT_TRUE(v->inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_RATES, 3); }));
     pilot.inbox.Clear();
@@ -182,10 +161,7 @@ TEST(ClientFinite, NonFiniteReportsAreIgnoredWholeAndEveryVesselStaysFinite)
     EXPECT_EQ(count, 1u + 2u + 8u * 4u + 1u);  // granted, two present vessels, four per vessel, end
     EXPECT_EQ(client.Output().find("runtime error"), npos) << client.Output();
 
-    client.Type("\x1b");
-    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos);
-    client.Type("x");
-    EXPECT_EQ(client.WaitExit(), 0);
+    LeaveWithEscape(client);
 }
 
 TEST(ClientFinite, NonFiniteConfigurationIsTakenAsNotReceived)
@@ -193,11 +169,9 @@ TEST(ClientFinite, NonFiniteConfigurationIsTakenAsNotReceived)
     ScriptedServer::Options o;
     o.configure = false;
     ScriptedServer server(o);
-    ASSERT_TRUE(server.Start());
     Scratch scratch;
     ClientProcess client;
-    ASSERT_TRUE(client.Start(scratch));
-    ASSERT_NE(client.WaitFor("Connection successful!\n", 15000), npos) << client.Output();
+    ASSERT_TRUE(StartClient(server, scratch, client, "Connection successful!\n"));
 
     // Seconds or hours not finite: no line, no state, no answer, no registry.
     for (const StatusPacket& q : Spoiled(MakeStatusPacket(STATUS_CONFIGURATION, 4, 100, 142, 5, 3001), 0x5))
@@ -229,7 +203,8 @@ TEST(ClientFinite, NonFiniteConfigurationIsTakenAsNotReceived)
     ASSERT_NE(client.WaitFor("] Our Intergalactic Vessel Registration number:  523001\n"), npos);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 5, 1.0f, 0.0f, 0.0f, 2939.6f), true), S_OK);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_POSITION, 5, 0.0f, 3100.0f, 0.0f, -3e38f), true), S_OK);
-    ASSERT_TRUE(FileHas(scratch, "ADJ x0.000 y3100.000 z0.000 d0.000\r\n")) << scratch.ReadFile("logfile.txt");
+    ASSERT_TRUE(FileHas(scratch, "logfile.txt", "ADJ x0.000 y3100.000 z0.000 d0.000\r\n"))
+        << scratch.ReadFile("logfile.txt");
     // A vessel far beyond single precision's squares, fast and spinning: the motion
     // steps leave it as it is rather than not finite.
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 6, 3e38f, -3e38f, 3e38f, 3e38f), true), S_OK);
@@ -250,10 +225,7 @@ TEST(ClientFinite, NonFiniteConfigurationIsTakenAsNotReceived)
     EXPECT_EQ(view.inbox.All().size(), 1u + 2u + 8u * 4u + 1u);
     EXPECT_EQ(client.Output().find("runtime error"), npos) << client.Output();
 
-    client.Type("\x1b");
-    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos);
-    client.Type("x");
-    EXPECT_EQ(client.WaitExit(), 0);
+    LeaveWithEscape(client);
 }
 
 // x of vessel i in a statistics text; NaN when its row is missing.
@@ -286,7 +258,7 @@ TEST(ClientFinite, PlanetValuesThatAreNotFiniteInUniverseDatCountAsZero)
     // A vessel far above the ground, flying outward: it moves between reports.
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_VELOCITY, 4, 1.0f, 0.0f, 0.0f, 2939.6f), true), S_OK);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_POSITION, 4, 5000.0f, 0.0f, 0.0f, 100.0f), true), S_OK);
-    ASSERT_TRUE(FileHas(scratch, "2fS x5000.000 y0.000 z0.000 4@100.000\r\n"));
+    ASSERT_TRUE(FileHas(scratch, "logfile.txt", "2fS x5000.000 y0.000 z0.000 4@100.000\r\n"));
     const float first = RowX(Statistics(client), 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     const std::string stats = Statistics(client);
@@ -295,10 +267,7 @@ TEST(ClientFinite, PlanetValuesThatAreNotFiniteInUniverseDatCountAsZero)
     EXPECT_GT(second, first + 0.3f) << stats;
     EXPECT_TRUE(NoNonFinite(stats)) << stats;
 
-    client.Type("\x1b");
-    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos);
-    client.Type("x");
-    EXPECT_EQ(client.WaitExit(), 0);
+    LeaveWithEscape(client);
 }
 
 }  // namespace

@@ -280,6 +280,43 @@ bool IsStatus(const Received& r, std::uint8_t type, std::uint8_t vessel)
     return IsStatus(r, type) && r.data[1] == vessel;
 }
 
+::testing::AssertionResult StartClient(ScriptedServer& server, const Scratch& scratch, ClientProcess& client,
+                                       const std::string& text)
+{
+    if (!server.Start()) return ::testing::AssertionFailure() << "the scripted server did not start";
+    if (!client.Start(scratch)) return ::testing::AssertionFailure() << "the client did not start";
+    if (client.WaitFor(text, 15000) == std::string::npos)
+        return ::testing::AssertionFailure() << "no \"" << text << "\" in:\n" << client.Output();
+    return ::testing::AssertionSuccess();
+}
+
+void LeaveWithEscape(ClientProcess& client)
+{
+    client.Type("\x1b");
+    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), std::string::npos) << client.Output();
+    client.Type("x");
+    EXPECT_EQ(client.WaitExit(), 0);
+}
+
+std::string Statistics(ClientProcess& client)
+{
+    const std::size_t from = client.Output().size();
+    client.Type("2");
+    const std::size_t last = client.WaitFor("\n7 ", 5000, from);
+    if (last == std::string::npos) return "";
+    client.WaitFor("\n\n", 5000, last);
+    return client.Output().substr(from);
+}
+
+bool FileHas(const Scratch& scratch, const std::string& name, const std::string& text)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (scratch.ReadFile(name).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
 namespace {
 
 void Record(Inbox& inbox, const DPNMSG_RECEIVE* m)

@@ -157,4 +157,15 @@ Bytes StatusBytes(const StatusPacket& p);
 bool IsStatus(const Received& r, std::uint8_t type);
 bool IsStatus(const Received& r, std::uint8_t type, std::uint8_t vessel);
 
+// Starts the server, then the client in the scratch folder, and waits up to 15 s for
+// `text` in the client's output (which a failure shows).
+::testing::AssertionResult StartClient(ScriptedServer& server, const Scratch& scratch, ClientProcess& client,
+                                       const std::string& text = "Ready to host peer programs...\n");
+// ESC, then any key at "Press any key to exit...": status 0.
+void LeaveWithEscape(ClientProcess& client);
+// Statistics after the next key '2': the text from "Universe time" to the table's end.
+std::string Statistics(ClientProcess& client);
+// Waits up to 5 s until the scratch folder's file holds the text.
+bool FileHas(const Scratch& scratch, const std::string& name, const std::string& text);
+
 }  // namespace apptest

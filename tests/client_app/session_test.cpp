@@ -22,11 +22,7 @@ class Session {
 public:
     explicit Session(const ScriptedServer::Options& o = {}) : server(o) {}
 
-    bool Up()
-    {
-        if (!server.Start() || !client.Start(scratch)) return false;
-        return client.WaitFor("Ready to host peer programs...\n", 15000) != npos;
-    }
+    ::testing::AssertionResult Up() { return StartClient(server, scratch, client); }
 
     // Joins and registers; waits for the end of the initial state (or the refusal).
     bool Attach(TestView& view, bool propulsion)
@@ -37,28 +33,12 @@ public:
         });
     }
 
-    void Leave()
-    {
-        client.Type("\x1b");
-        ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos) << client.Output();
-        client.Type("x");
-        EXPECT_EQ(client.WaitExit(), 0);
-    }
+    void Leave() { LeaveWithEscape(client); }
 
     ScriptedServer server;
     Scratch scratch;
     ClientProcess client;
 };
-
-// Waits until the file holds the text.
-bool FileHas(const Scratch& scratch, const std::string& name, const std::string& text)
-{
-    for (int i = 0; i < 100; ++i) {
-        if (scratch.ReadFile(name).find(text) != npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
 
 std::vector<Received> StatusOf(const std::vector<Received>& all, std::uint8_t type)
 {
@@ -498,10 +478,7 @@ TEST(ClientSession, WithTheStandInServerDronesAndChatReachTheViews)
     ASSERT_TRUE(standin.Command("shutdown"));
     ASSERT_NE(client.WaitFor("[Error!] Server is shutting down, please reconnect in a few minutes...\n"), npos);
     ASSERT_TRUE(view.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_SHUTDOWN); }));
-    client.Type("\x1b");
-    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos);
-    client.Type("x");
-    EXPECT_EQ(client.WaitExit(), 0);
+    LeaveWithEscape(client);
 }
 
 TEST(ClientSession, HostileTrafficLeavesTheClientUpAndRelaying)
@@ -598,17 +575,6 @@ TEST(ClientSession, HostileTrafficLeavesTheClientUpAndRelaying)
     ASSERT_NE(s.client.WaitFor("\n7 ", 5000, from), npos);
     s.Leave();
     EXPECT_EQ(s.client.Output().find("AddressSanitizer"), npos);
-}
-
-// Statistics after the next key '2': the text from "Universe time" to the table's end.
-std::string Statistics(ClientProcess& client)
-{
-    const std::size_t from = client.Output().size();
-    client.Type("2");
-    const std::size_t last = client.WaitFor("\n7 ", 5000, from);
-    if (last == npos) return "";
-    client.WaitFor("\n\n", 5000, last);
-    return client.Output().substr(from);
 }
 
 // Altitudes above the planet's radius (MSL) and above the ground (AGL) of vessel i.

@@ -30,15 +30,6 @@ bool LogHas(const UniverseStandin& s, const std::string& text)
     return false;
 }
 
-// ESC, then any key at "Press any key to exit...": status 0.
-void LeaveWithEscape(ClientProcess& client)
-{
-    client.Type("\x1b");
-    ASSERT_NE(client.WaitFor("\nPress any key to exit...\n"), npos) << client.Output();
-    client.Type("x");
-    EXPECT_EQ(client.WaitExit(), 0);
-}
-
 TEST(ClientStartup, ReachesReadyWithTheConfigurationAndStoresTheAssignedRegistration)
 {
     UniverseStandin standin(QuietStandin());
@@ -184,11 +175,9 @@ TEST(ClientStartup, ShutDownNoticeOrLostSessionBeforeConfigurationCompleteEndsTh
         ScriptedServer::Options o;
         o.complete = false;
         ScriptedServer server(o);
-        ASSERT_TRUE(server.Start());
         Scratch scratch;
         ClientProcess client;
-        ASSERT_TRUE(client.Start(scratch));
-        ASSERT_NE(client.WaitFor("] Configuration received, our vessel number:  2\n", 15000), npos) << client.Output();
+        ASSERT_TRUE(StartClient(server, scratch, client, "] Configuration received, our vessel number:  2\n"));
         ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_SHUTDOWN, 0, 0, 0, 0, 0), true), S_OK);
         ASSERT_NE(client.WaitFor("Press any key to exit...\n"), npos) << client.Output();
         EXPECT_NE(client.Output().find("[Error!] Server is shutting down, please reconnect in a few minutes...\n"),
@@ -201,11 +190,9 @@ TEST(ClientStartup, ShutDownNoticeOrLostSessionBeforeConfigurationCompleteEndsTh
         ScriptedServer::Options o;
         o.complete = false;
         ScriptedServer server(o);
-        ASSERT_TRUE(server.Start());
         Scratch scratch;
         ClientProcess client;
-        ASSERT_TRUE(client.Start(scratch));
-        ASSERT_NE(client.WaitFor("] Configuration received, our vessel number:  2\n", 15000), npos) << client.Output();
+        ASSERT_TRUE(StartClient(server, scratch, client, "] Configuration received, our vessel number:  2\n"));
         ASSERT_EQ(server.DropPlayer(), S_OK);
         ASSERT_NE(client.WaitFor("Press any key to exit...\n"), npos) << client.Output();
         EXPECT_NE(client.Output().find("[Error!] The connection to the server has been lost!\n"), npos);
@@ -221,11 +208,9 @@ TEST(ClientStartup, ShutDownNoticeRightAfterTheConfigurationKeepsTheLocalSession
     ScriptedServer::Options o;
     o.configure = false;
     ScriptedServer server(o);
-    ASSERT_TRUE(server.Start());
     Scratch scratch;
     ClientProcess client;
-    ASSERT_TRUE(client.Start(scratch));
-    ASSERT_NE(client.WaitFor("Connection successful!\n", 15000), npos) << client.Output();
+    ASSERT_TRUE(StartClient(server, scratch, client, "Connection successful!\n"));
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_CONFIGURATION, 1, 0, 142, 1, 77), true), S_OK);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_SETUP_COMPLETE, 0, 0, 0, 0, 0), true), S_OK);
     ASSERT_EQ(server.SendStatus(MakeStatusPacket(STATUS_SHUTDOWN, 0, 0, 0, 0, 0), true), S_OK);
@@ -293,11 +278,9 @@ TEST(ClientStartup, UnusableRegistrationNumbersBecomeZero)
     ScriptedServer::Options o;
     o.registration = std::nanf("");
     ScriptedServer server(o);
-    ASSERT_TRUE(server.Start());
     Scratch scratch;
     ClientProcess client;
-    ASSERT_TRUE(client.Start(scratch));
-    ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), npos) << client.Output();
+    ASSERT_TRUE(StartClient(server, scratch, client));
     EXPECT_NE(client.Output().find("] Server assigned Intergalactic Vessel Registration:  520\n"), npos);
     DWORD ivr = 99;
     ASSERT_TRUE(scratch.ReadRegistration(&ivr));

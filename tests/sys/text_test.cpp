@@ -89,7 +89,8 @@ TEST(Utf8Test, EncodesEveryLengthAndReplacesWhatHasNoForm)
         out.clear();
         AppendUtf8(out, cp);
         char32_t back = 0;
-        ASSERT_EQ(DecodeUtf8Char(out.data(), out.size(), &back), static_cast<int>(out.size())) << static_cast<unsigned>(cp);
+        ASSERT_EQ(DecodeUtf8Char(out.data(), out.size(), &back), static_cast<int>(out.size()))
+            << static_cast<unsigned>(cp);
         ASSERT_EQ(back, cp);
         ASSERT_EQ(Utf8SequenceLength(static_cast<unsigned char>(out[0])), static_cast<int>(out.size()));
     }

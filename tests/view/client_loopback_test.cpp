@@ -7,6 +7,7 @@
 #include "tests/net/isolate.h"
 #include "view/link_session.h"
 #include "view/log_file.h"
+#include "session_link_support.h"
 #include "view_test_support.h"
 
 #include <gtest/gtest.h>
@@ -28,34 +29,17 @@ protected:
     {
         viewtest::ResetViewState();
         viewtest::CaptureLog();
-        std::memcpy(HostAddress, u"127.0.0.1", sizeof(u"127.0.0.1"));
-        ASSERT_TRUE(server.Start());
-        ASSERT_TRUE(client.Start(scratch));
-        ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), npos) << client.Output();
+        viewtest::UseLoopbackHost();
+        ASSERT_TRUE(apptest::StartClient(server, scratch, client));
     }
-    void TearDown() override
-    {
-        if (DirectPlayClient != nullptr) {
-            DirectPlayClient->Close(0);
-            DirectPlayClient->Release();
-            DirectPlayClient = nullptr;
-        }
-        CloseLogFile();
-    }
+    void TearDown() override { viewtest::CloseLink(); }
 
     // The link's set-up as the start-up runs it, with the window parts recorded.
     HRESULT Join()
     {
-        HRESULT hr = InitDirectPlay();
-        LinkHooks hooks = GetLinkHooks();
-        hooks.postClose = [] { ++g_closePosts; };
-        hooks.messageBox = [](const char* text, const char*, UINT) { ADD_FAILURE() << "box: " << text; };
-        hooks.exitProcess = [](int) { ADD_FAILURE() << "the program would end"; };
-        SetLinkHooks(hooks);
-        if (FAILED(hr)) return hr;
-        if (FAILED(hr = CreateDeviceAddress())) return hr;
-        if (FAILED(hr = EnumDirectPlayHosts())) return hr;
-        return ConnectToSession();
+        return viewtest::JoinLocalSession([] { ++g_closePosts; }, [](const char* text, const char*, UINT) {
+            ADD_FAILURE() << "box: " << text;
+        });
     }
 
     void Register(bool propulsion)

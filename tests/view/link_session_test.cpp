@@ -1,5 +1,6 @@
 // The view's link against a stand-in console client hosting the local session on
 // the loopback interface (each test process has its own network namespace).
+#include "session_link_support.h"
 #include "view_test_support.h"
 
 #include "platform/net/dplay8.h"
@@ -128,34 +129,18 @@ protected:
         CaptureLog();
         g_closePosts = 0;
         g_boxes.clear();
-        std::memcpy(HostAddress, u"127.0.0.1", sizeof(u"127.0.0.1"));
+        UseLoopbackHost();
     }
-    void TearDown() override
-    {
-        if (DirectPlayClient != nullptr) {
-            DirectPlayClient->Close(0);
-            DirectPlayClient->Release();
-            DirectPlayClient = nullptr;
-        }
-        CloseLogFile();
-    }
+    void TearDown() override { CloseLink(); }
 
     // The session's set-up with the window parts recorded instead of shown.
     HRESULT Join()
     {
-        HRESULT hr = InitDirectPlay();
-        LinkHooks hooks = GetLinkHooks();
-        hooks.postClose = [] { ++g_closePosts; };
-        hooks.messageBox = [](const char* text, const char*, UINT) {
-            std::lock_guard<std::mutex> lock(g_boxMutex);
-            g_boxes.push_back(text);
-        };
-        hooks.exitProcess = [](int) { ADD_FAILURE() << "the program would end"; };
-        SetLinkHooks(hooks);
-        if (FAILED(hr)) return hr;
-        if (FAILED(hr = CreateDeviceAddress())) return hr;
-        if (FAILED(hr = EnumDirectPlayHosts())) return hr;
-        return ConnectToSession();
+        return JoinLocalSession([] { ++g_closePosts; },
+                                [](const char* text, const char*, UINT) {
+                                    std::lock_guard<std::mutex> lock(g_boxMutex);
+                                    g_boxes.push_back(text);
+                                });
     }
 
     void Register()
