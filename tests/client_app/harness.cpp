@@ -43,6 +43,13 @@ Scratch::~Scratch()
     std::filesystem::remove_all(path_, ec);
 }
 
+std::string Scratch::UnwritableConfigHome() const
+{
+    const std::string blocker = path_ + "/not-a-folder";
+    { std::ofstream(blocker) << "x"; }
+    return blocker + "/config";
+}
+
 std::string Scratch::ReadFile(const std::string& name) const
 {
     std::ifstream in(path_ + "/" + name, std::ios::binary);

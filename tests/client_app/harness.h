@@ -33,6 +33,8 @@ public:
     ~Scratch();
     const std::string& Path() const { return path_; }
     std::string ConfigHome() const { return path_ + "/config"; }
+    // A registry folder below a plain file of this folder: it cannot be written.
+    std::string UnwritableConfigHome() const;
     std::string ReadFile(const std::string& name) const;
     // Registry value IVR of this folder's store; false when missing.
     bool ReadRegistration(DWORD* value) const;

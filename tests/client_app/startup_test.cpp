@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 
 #include "tools/universe-standin/standin.h"
 
@@ -259,11 +258,8 @@ TEST(ClientStartup, AFailedRegistryWriteEndsTheProcess)
     ScriptedServer server;
     ASSERT_TRUE(server.Start());
     Scratch scratch;
-    // A registry folder below a plain file cannot be written.
-    const std::string blocker = scratch.Path() + "/not-a-folder";
-    { std::ofstream(blocker) << "x"; }
     ClientProcess client;
-    ASSERT_TRUE(client.Start(scratch, blocker + "/config"));
+    ASSERT_TRUE(client.Start(scratch, scratch.UnwritableConfigHome()));
     EXPECT_EQ(client.WaitExit(15000), 0) << client.Output();
     const std::string out = client.Output();
     const std::size_t assigned = out.find("] Server assigned Intergalactic Vessel Registration:  523001\n");

@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <termios.h>
 
-#include <fstream>
 
 using namespace apptest;
 
@@ -67,11 +66,8 @@ TEST(ClientTerminal, RestoredWhenAFailedRegistryWriteEndsTheProcess)
     ScriptedServer server;
     ASSERT_TRUE(server.Start());
     Scratch scratch;
-    // A registry folder below a plain file cannot be written.
-    const std::string blocker = scratch.Path() + "/not-a-folder";
-    { std::ofstream(blocker) << "x"; }
     ClientProcess client;
-    ASSERT_TRUE(client.StartOnTerminal(scratch, "", blocker + "/config"));
+    ASSERT_TRUE(client.StartOnTerminal(scratch, "", scratch.UnwritableConfigHome()));
     ASSERT_NE(client.WaitFor("Connecting to the Meridax Industries host computer...", 15000), npos) << client.Output();
     EXPECT_EQ(client.WaitExit(15000), 0) << client.Output();
     EXPECT_NE(client.Output().find("[Error!] Could not save assigned IVR to registry!"), npos) << client.Output();
