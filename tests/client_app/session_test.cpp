@@ -269,10 +269,16 @@ TEST(ClientSession, ViewReportsGoToTheServerAndTheOtherViewWithTheirModes)
             toServer.push_back(r);  // (skip the client's own once-a-second reports)
     }
     std::vector<Received> relayed;
+    bool velocityRelayed = false;
     for (const Received& r : toServer) {
         if (r.data.size() == 20 && (r.data[0] == STATUS_POSITION || r.data[0] == STATUS_VELOCITY) &&
             !sameBytes(r, &velocity, 20))
             continue;  // own reports
+        if (sameBytes(r, &velocity, 20)) {
+            // After the relay, the own report of the view's velocity has the same bytes.
+            if (velocityRelayed) continue;
+            velocityRelayed = true;
+        }
         relayed.push_back(r);
     }
     ASSERT_EQ(relayed.size(), 6u);
