@@ -156,8 +156,10 @@ HRESULT OnConfiguration(const StatusPacket& p)
                     static_cast<double>(p.Z), static_cast<double>(p.X), static_cast<double>(delay));
     }
     if (p.Y > CLIENT_BUILD) {
-        std::printf("[%06i] --- Newer Console Client version available:\n", ConsoleSeconds());
-        std::printf("         Please download it from \"https://www.meridax-industries.example/\"\n");
+        // One call, so that no other thread's line comes between the two.
+        std::printf("[%06i] --- Newer Console Client version available:\n"
+                    "         Please download it from \"https://www.meridax-industries.example/\"\n",
+                    ConsoleSeconds());
     }
     float registration;
     std::uint8_t own;

@@ -240,6 +240,9 @@ TEST(ClientSession, ViewReportsGoToTheServerAndTheOtherViewWithTheirModes)
     TestView pilot, watcher;
     ASSERT_TRUE(s.Attach(pilot, true));
     ASSERT_TRUE(s.Attach(watcher, false));
+    // The registrations reach the server on their own link, maybe after the views' answers.
+    ASSERT_TRUE(s.server.inbox.WaitUntil(
+        [](const std::vector<Received>& all) { return StatusOf(all, STATUS_SHUTDOWN).size() == 2; }));
     watcher.inbox.Clear();
     pilot.inbox.Clear();
     s.server.inbox.Clear();
@@ -643,7 +646,12 @@ TEST(ClientSession, AnyRegisteredViewLeavingDisengagesPropulsion)
     // So the next view asking for propulsion gets it and the free slot.
     ASSERT_TRUE(s.Attach(next, true));
     EXPECT_TRUE(IsStatus(next.inbox.All().back(), STATUS_SETUP_COMPLETE));
-    EXPECT_EQ(s.client.Count("] Propulsion now engaged via connected peer...\n"), 2u);
+    // (the view may hear the answer before the line is read from the client's output)
+    const std::string engaged = "] Propulsion now engaged via connected peer...\n";
+    const std::size_t first = s.client.WaitFor(engaged);
+    ASSERT_NE(first, npos) << s.client.Output();
+    EXPECT_NE(s.client.WaitFor(engaged, 3000, first + 1), npos) << s.client.Output();
+    EXPECT_EQ(s.client.Count(engaged), 2u);
     s.Leave();
 }
 
