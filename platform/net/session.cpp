@@ -862,19 +862,8 @@ void SessionCore::Execute(Item& item)
     if (item.loopback && svHosting_ && !closing_ && !expired) {
         DeliverReceive(ownPlayer_, ownContext_, packet->data + 1, item.bytes, item.guaranteed);
     }
-    std::vector<Conn*> targets;
-    if (server_) {
-        if (item.target == DPNID_ALL_PLAYERS_GROUP) {
-            for (auto& c : created_) targets.push_back(c.get());
-        } else if (item.target != ownPlayer_) {
-            auto it = byId_.find(item.target);
-            if (it != byId_.end()) targets.push_back(it->second.get());
-        }
-    } else if (serverConn_ != nullptr) {
-        targets.push_back(serverConn_.get());
-    }
     bool taken = false;
-    for (Conn* c : targets) {
+    const auto sendTo = [&](Conn* c) {
         if (!expired && c->peer != nullptr && c->state == ConnState::Created && enet_peer_send(c->peer, 0, packet) == 0) {
             taken = true;
             if (item.guaranteed) {
@@ -889,6 +878,16 @@ void SessionCore::Execute(Item& item)
             Add(c->stats.packetsDropped, 1);
             Add(c->stats.bytesDropped, item.bytes);
         }
+    };
+    if (server_) {
+        if (item.target == DPNID_ALL_PLAYERS_GROUP) {
+            for (auto& c : created_) sendTo(c.get());
+        } else if (item.target != ownPlayer_) {
+            auto it = byId_.find(item.target);
+            if (it != byId_.end()) sendTo(it->second.get());
+        }
+    } else if (serverConn_ != nullptr) {
+        sendTo(serverConn_.get());
     }
     if (!taken) enet_packet_destroy(packet);
 }
