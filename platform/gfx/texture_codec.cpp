@@ -38,10 +38,8 @@ std::uint32_t From565(unsigned c) {
 }
 unsigned To565(std::uint32_t c) { return Quantise(R(c), 5) << 11 | Quantise(G(c), 6) << 5 | Quantise(B(c), 5); }
 
-// Colour part of a block: 2 endpoints and 32 bits of 2-bit indices.
-void DecodeColour(const std::uint8_t* p, bool allowThreeColour, std::uint32_t out[16]) {
-    const unsigned c0 = Read16(p), c1 = Read16(p + 2);
-    std::uint32_t pal[4];
+// The four colours a block's endpoints stand for.
+void ColourPalette(unsigned c0, unsigned c1, bool allowThreeColour, std::uint32_t pal[4]) {
     pal[0] = From565(c0);
     pal[1] = From565(c1);
     if (c0 > c1 || !allowThreeColour) {
@@ -53,6 +51,12 @@ void DecodeColour(const std::uint8_t* p, bool allowThreeColour, std::uint32_t ou
         pal[2] = Argb(255, (R(pal[0]) + R(pal[1])) / 2, (G(pal[0]) + G(pal[1])) / 2, (B(pal[0]) + B(pal[1])) / 2);
         pal[3] = 0;  // transparent black
     }
+}
+
+// Colour part of a block: 2 endpoints and 32 bits of 2-bit indices.
+void DecodeColour(const std::uint8_t* p, bool allowThreeColour, std::uint32_t out[16]) {
+    std::uint32_t pal[4];
+    ColourPalette(Read16(p), Read16(p + 2), allowThreeColour, pal);
     const std::uint32_t bits = static_cast<std::uint32_t>(p[4]) | static_cast<std::uint32_t>(p[5]) << 8 |
                                static_cast<std::uint32_t>(p[6]) << 16 | static_cast<std::uint32_t>(p[7]) << 24;
     for (int i = 0; i < 16; ++i) out[i] = pal[(bits >> (2 * i)) & 3];
@@ -108,18 +112,8 @@ void EncodeColour(const std::uint32_t in[16], bool dxt1Alpha, std::uint8_t* p) {
     }
     Write16(p, e0);
     Write16(p + 2, e1);
-    std::uint8_t palBlock[8];
-    std::memcpy(palBlock, p, 4);
-    std::memset(palBlock + 4, 0, 4);
-    std::uint32_t pal[16];
-    // Palette entries i are found by decoding a block whose indices are all i.
     std::uint32_t entries[4];
-    for (unsigned i = 0; i < 4; ++i) {
-        const std::uint8_t idx = static_cast<std::uint8_t>(i | i << 2 | i << 4 | i << 6);
-        std::memset(palBlock + 4, idx, 4);
-        DecodeColour(palBlock, true, pal);
-        entries[i] = pal[0];
-    }
+    ColourPalette(e0, e1, true, entries);
     std::uint32_t bits = 0;
     for (int i = 0; i < 16; ++i) {
         unsigned best = 0;
