@@ -553,9 +553,8 @@ HRESULT ConnectToSession()
 
 HRESULT SendToServer(const void* buffer, DWORD size, bool guaranteed, DWORD timeoutMs)
 {
-    const DWORD roundTrip = ServerRoundTrip();
-    if (timeoutMs != 0) timeoutMs += roundTrip / 2;
     if (DirectPlayClient == nullptr) return E_FAIL;
+    if (timeoutMs != 0) timeoutMs += ServerRoundTrip() / 2;
     DPN_BUFFER_DESC b{size, static_cast<BYTE*>(const_cast<void*>(buffer))};
     DPNHANDLE handle = 0;
     const DWORD flags = (guaranteed ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE) | DPNSEND_NOLOOPBACK;
