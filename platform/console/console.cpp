@@ -234,10 +234,7 @@ std::string ToTerminalText(const char* text)
     if (!Utf8Terminal(STDOUT_FILENO)) return text;
     std::string out;
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
-        WCHAR unit = 0;
-        const char byte = static_cast<char>(*c);
-        if (MultiByteToWideChar(CP_WINDOWS_1252, 0, &byte, 1, &unit, 1) != 1) unit = u'?';
-        AppendUtf8(out, unit);
+        AppendUtf8(out, Windows1252ToUnicode(*c));
     }
     return out;
 }
