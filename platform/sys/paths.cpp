@@ -52,12 +52,12 @@ std::string ResolvePath(const std::string& windowsPath)
         if (part.empty()) continue;
         std::string base = result;
         std::string candidate = base + part;
-        std::string entry;
-        if (!Exists(candidate) && part != "." && part != ".." &&
-            FindEntry(base.empty() ? std::string(".") : base, part, entry))
+        if (!Exists(candidate)) {
+            std::string entry;
+            if (part == "." || part == ".." || !FindEntry(base.empty() ? std::string(".") : base, part, entry))
+                return mapped;  // no match at this level
             candidate = base + entry;
-        else if (!Exists(candidate))
-            return mapped;  // no match at this level
+        }
         result = candidate;
         if (next < mapped.size()) result += '/';
     }
