@@ -42,7 +42,7 @@ void SetText(int fd, bool text)
     m.text[fd] = text;
 }
 
-thread_local std::uint32_t t_randState = 1;
+thread_local RandomGenerator t_random;
 
 }  // namespace
 
@@ -115,12 +115,8 @@ long Seek(int fd, long offset, int origin)
     return static_cast<long>(r);
 }
 
-int Rand()
-{
-    t_randState = t_randState * 214013u + 2531011u;
-    return static_cast<int>((t_randState >> 16) & 0x7FFFu);
-}
+int Rand() { return t_random.Next(); }
 
-void Srand(unsigned seed) { t_randState = seed; }
+void Srand(unsigned seed) { t_random.state = seed; }
 
 }  // namespace crt
