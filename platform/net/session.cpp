@@ -330,6 +330,7 @@ private:
 
     std::mutex queueMutex_;
     std::deque<Item> queue_;
+    std::deque<Item> running_;  // service thread only: the batch taken from queue_
     bool accepting_ = false;  // guarded by queueMutex_
     std::atomic<bool> wakePending_{false};
 
@@ -798,15 +799,15 @@ void SessionCore::ServiceMain()
             [[maybe_unused]] ssize_t r = read(wakeFd_, &v, sizeof v);
         }
         wakePending_.store(false);
-        std::deque<Item> items;
         {
             std::lock_guard<std::mutex> lock(queueMutex_);
-            items.swap(queue_);
+            running_.swap(queue_);
         }
-        for (Item& item : items) Execute(item);
+        for (Item& item : running_) Execute(item);
         if (host_ != nullptr) ServiceHost();
         Timers();
         if (host_ != nullptr) enet_host_flush(host_);
+        running_.clear();
     }
     // Work queued after the end: calls run (they find no host), sends are dropped.
     for (;;) {
