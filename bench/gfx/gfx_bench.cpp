@@ -2,6 +2,7 @@
 // sphere of a few thousand triangles and a screen of HUD text) on the headless
 // path, and the cost of the layer per draw call against bare GL calls doing
 // the same work in the same context.
+#include "platform/gfx/renderer_heap.h"
 #include <benchmark/benchmark.h>
 
 #define GL_GLEXT_PROTOTYPES 1
@@ -297,4 +298,11 @@ BENCHMARK(DrawCallBareGl)->ArgName("stage_change")->Arg(0)->Arg(1)->Unit(benchma
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    KeepRendererHeap();  // as a drawing program does at start-up
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

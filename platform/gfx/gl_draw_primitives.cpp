@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <malloc.h>
 
 #include "platform/gfx/gl_resources.h"
 #include "platform/gfx/texture_codec.h"
@@ -606,23 +605,8 @@ void SelectClientUnit(GlDrawState& d, int unit) {
     glClientActiveTexture(GL_TEXTURE0 + static_cast<GLenum>(unit));
 }
 
-// The software renderer stores a record of some 30 KB in its frame for every
-// change of the fragment state between draws and frees the frame's memory
-// once drawn; with the default trim threshold the heap is handed back to the
-// system each frame and every record costs fresh pages (page faults and
-// zeroing) in the next. The heap is kept instead, once per process.
-void KeepRendererHeap() {
-    static const bool kept = [] {
-        mallopt(M_MMAP_THRESHOLD, 4 << 20);
-        mallopt(M_TRIM_THRESHOLD, 64 << 20);
-        return true;
-    }();
-    (void)kept;
-}
-
 bool InitGl(GlDrawState& d) {
     if (d.glReady) return true;
-    KeepRendererHeap();
     glGenSamplers(kMaxTextureStages, d.samplers);
     GLuint white = 0;
     glGenTextures(1, &white);
