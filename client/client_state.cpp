@@ -2,12 +2,10 @@
 
 #include "client/ship_systems.h"
 #include "common/frame_clock.h"
+#include "platform/sys/crt.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 std::atomic<int> LogFile{-1};
 std::atomic<std::int32_t> SessionOnline{0};
@@ -19,7 +17,7 @@ std::atomic<std::int32_t> VerboseTrace{0};
 // as CR LF itself (text mode).
 int OpenLogFile()
 {
-    int fd = ::open("logfile.txt", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = crt::Open("logfile.txt", crt::O_WRONLY_ | crt::O_CREAT_ | crt::O_TRUNC_ | crt::O_TEXT_);
     LogFile.store(fd < 0 ? -1 : fd);
     return LogFile.load();
 }
@@ -37,7 +35,7 @@ UniverseClockRecord UniverseClock;
 void CloseLogFile()
 {
     int fd = LogFile.exchange(-1);
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) crt::Close(fd);
 }
 
 float UniverseSecondsAt(float applicationTime)
@@ -69,18 +67,8 @@ int WriteLogLineV(const char* format, va_list args)
     int fd = LogFile.load();
     if (fd < 0) return -1;
     // Text mode: each "\n" stored as CR LF, the whole line in one write.
-    char out[2 * sizeof line];
-    int o = 0;
-    for (int i = 0; i < n; ++i) {
-        if (line[i] == '\n') out[o++] = '\r';
-        out[o++] = line[i];
-    }
-    ssize_t w;
-    do {
-        w = ::write(fd, out, static_cast<size_t>(o));
-    } while (w < 0 && errno == EINTR);
-    if (w < 0) return -1;
-    return w == o ? n : static_cast<int>(w);
+    const int w = crt::Write(fd, line, static_cast<unsigned>(n));
+    return w < 0 ? -1 : w;
 }
 
 }  // namespace

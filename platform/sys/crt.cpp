@@ -94,18 +94,25 @@ int Write(int fd, const void* buffer, unsigned count)
         } while (n < 0 && errno == EINTR);
         return static_cast<int>(n);
     }
-    std::string out;
-    out.reserve(count + 8);
+    // Lines are short: translate on the stack; longer text goes through the heap.
+    char small[1024];
+    std::string large;
+    char* out = small;
+    if (count > sizeof small / 2) {
+        large.resize(static_cast<std::size_t>(count) * 2);
+        out = large.data();
+    }
+    std::size_t o = 0;
     for (unsigned i = 0; i < count; ++i) {
-        if (src[i] == '\n') out.push_back('\r');
-        out.push_back(src[i]);
+        if (src[i] == '\n') out[o++] = '\r';
+        out[o++] = src[i];
     }
     ssize_t n;
     do {
-        n = ::write(fd, out.data(), out.size());
+        n = ::write(fd, out, o);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return -1;
-    return n == static_cast<ssize_t>(out.size()) ? static_cast<int>(count) : static_cast<int>(n);
+    return n == static_cast<ssize_t>(o) ? static_cast<int>(count) : static_cast<int>(n);
 }
 
 long Seek(int fd, long offset, int origin)
