@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -14,15 +16,31 @@
 
 #include "tools/universe-standin/standin.h"
 
+namespace {
+
+// A whole decimal number within [low, high], or false.
+bool ParseNumber(const char* text, long low, long high, long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && value >= low && value <= high;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     UniverseStandin::Options options;
     bool quiet = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
-            options.port = static_cast<std::uint16_t>(std::atoi(argv[++i]));
-        } else if (std::strcmp(argv[i], "--drones") == 0 && i + 1 < argc) {
-            options.drones = std::atoi(argv[++i]);
+        long value = 0;
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 0, 65535, value)) {
+            options.port = static_cast<std::uint16_t>(value);
+            ++i;
+        } else if (std::strcmp(argv[i], "--drones") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 0, 3, value)) {
+            options.drones = static_cast<int>(value);
+            ++i;
         } else if (std::strcmp(argv[i], "--quiet") == 0) {
             quiet = true;
         } else {
