@@ -28,7 +28,7 @@ void FillGlDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS8* caps) {
     caps->PrimitiveMiscCaps = D3DPMISCCAPS_MASKZ | D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW |
                               D3DPMISCCAPS_CULLCCW | D3DPMISCCAPS_COLORWRITEENABLE | D3DPMISCCAPS_CLIPTLVERTS |
                               D3DPMISCCAPS_BLENDOP;
-    // The W-buffer is reported; a W-buffer request is served by the depth buffer.
+    // The W-buffer is reported; a W-buffer request is served by the reversed float depth buffer.
     caps->RasterCaps = D3DPRASTERCAPS_DITHER | D3DPRASTERCAPS_ZTEST | D3DPRASTERCAPS_FOGVERTEX |
                        D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_MIPMAPLODBIAS | D3DPRASTERCAPS_ZBIAS |
                        D3DPRASTERCAPS_FOGRANGE | D3DPRASTERCAPS_ANISOTROPY | D3DPRASTERCAPS_WBUFFER |
@@ -177,7 +177,7 @@ bool GlDevice::CreateFramebuffer(UINT width, UINT height) {
     glBindRenderbuffer(GL_RENDERBUFFER, colour);
     glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
     glBindRenderbuffer(GL_RENDERBUFFER, depth);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, static_cast<GLsizei>(width),
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH32F_STENCIL8, static_cast<GLsizei>(width),
                           static_cast<GLsizei>(height));
     glBindRenderbuffer(GL_RENDERBUFFER, 0);
     glBindFramebuffer(GL_FRAMEBUFFER, fb);
@@ -192,13 +192,13 @@ bool GlDevice::CreateFramebuffer(UINT width, UINT height) {
         DestroyFramebuffer();
         return false;
     }
-    // A new back buffer starts black, depth 1, stencil 0.
+    // A new back buffer starts black, depth 1 (stored reversed: 0), stencil 0.
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
     glStencilMask(0xFFFFFFFFu);
     glClearColor(0, 0, 0, 0);
-    glClearDepth(1.0);
+    glClearDepth(StoredDepth(1.0f));
     glClearStencil(0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     glViewport(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
@@ -366,7 +366,7 @@ HRESULT GlDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR
     glStencilMask(0xFFFFFFFFu);
     glClearColor(((color >> 16) & 0xFF) / 255.0f, ((color >> 8) & 0xFF) / 255.0f, (color & 0xFF) / 255.0f,
                  ((color >> 24) & 0xFF) / 255.0f);
-    glClearDepth(std::clamp(z, 0.0f, 1.0f));
+    glClearDepth(StoredDepth(std::clamp(z, 0.0f, 1.0f)));
     glClearStencil(static_cast<GLint>(stencil & 0xFF));
     glEnable(GL_SCISSOR_TEST);
     const LONG vx1 = static_cast<LONG>(viewport_.X), vy1 = static_cast<LONG>(viewport_.Y);

@@ -1,7 +1,14 @@
 #pragma once
 // The device on OpenGL. It draws into an offscreen framebuffer (RGBA8 colour,
-// 24-bit depth with 8-bit stencil) that stands for the back buffer; Present
-// copies it to the window. The back buffer keeps its contents between frames.
+// 32-bit float depth with 8-bit stencil) that stands for the back buffer;
+// Present copies it to the window. The back buffer keeps its contents between
+// frames.
+//
+// Depth is stored reversed (1 - the platform's depth) so that the float's
+// precision lies at the far end: depths near the far plane stay apart even
+// with the near plane a billionth of the far one. The reversal stays inside
+// the device: Clear's value, the compare function, the viewport's depth range and
+// the projection are turned around on their way to GL.
 //
 // Core (gl_device.cpp): creation, reset, release, caps, scene, Clear, Present,
 // back buffer, viewport. Drawing surface: gl_draw_states.cpp (states,
@@ -19,6 +26,9 @@ class GlContext;
 class GlDirect3D;
 
 void FillGlDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS8* caps);
+
+// The stored value of a platform depth (0 near, 1 far).
+inline double StoredDepth(float platformDepth) { return 1.0 - static_cast<double>(platformDepth); }
 
 class GlDevice final : public IDirect3DDevice8 {
 public:

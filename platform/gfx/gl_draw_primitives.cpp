@@ -54,6 +54,18 @@ GLenum CompareFunc(DWORD f) {
     }
 }
 
+// The depth compare on reversed stored depth: nearer is greater.
+GLenum DepthCompareFunc(DWORD f) {
+    switch (f) {
+        case D3DCMP_LESS: return GL_GREATER;
+        case D3DCMP_LESSEQUAL: return GL_GEQUAL;
+        case D3DCMP_GREATER: return GL_LESS;
+        case D3DCMP_GREATEREQUAL: return GL_LEQUAL;
+        default: break;
+    }
+    return CompareFunc(f);
+}
+
 GLenum BlendFactor(DWORD b) {
     switch (b) {
         case D3DBLEND_ZERO: return GL_ZERO;
@@ -383,7 +395,7 @@ void ApplyRenderStates(const GlDrawState& d, bool depthStencil) {
     const DWORD z = rs[D3DRS_ZENABLE];
     if (depthStencil && z != D3DZB_FALSE) {  // the W-buffer value counts as on
         glEnable(GL_DEPTH_TEST);
-        glDepthFunc(CompareFunc(rs[D3DRS_ZFUNC]));
+        glDepthFunc(DepthCompareFunc(rs[D3DRS_ZFUNC]));
     } else {
         glDisable(GL_DEPTH_TEST);
     }
@@ -450,15 +462,29 @@ void ApplyRenderStates(const GlDrawState& d, bool depthStencil) {
     if (rs[D3DRS_DITHERENABLE]) glEnable(GL_DITHER); else glDisable(GL_DITHER);
     glPointSize(std::max(1.0f, Bits(rs[D3DRS_POINTSIZE])));
     const float bias = static_cast<float>(rs[D3DRS_ZBIAS] & 0xF);
-    if (bias > 0) {
+    if (bias > 0) {  // toward the viewer: up in reversed depth
         glEnable(GL_POLYGON_OFFSET_FILL);
-        glPolygonOffset(0.0f, -bias);
+        glPolygonOffset(0.0f, bias);
     } else {
         glDisable(GL_POLYGON_OFFSET_FILL);
     }
 }
 
 void LoadMatrix(const D3DMATRIX& m) { glLoadMatrixf(&m._11); }
+
+// The projection with its depth column turned into w - z, so the stored depth
+// is 1 - the platform's. Worked in double: for a far plane far beyond the
+// near one the two columns differ in the last bits only. Without clip control
+// GL takes -w..w, so the column becomes 2 (w - z) - w = w - 2 z.
+D3DMATRIX ReversedDepthProjection(const D3DMATRIX& p, bool clipControl) {
+    D3DMATRIX r = p;
+    const double k = clipControl ? 1.0 : 2.0;
+    r._13 = static_cast<float>(static_cast<double>(p._14) - k * p._13);
+    r._23 = static_cast<float>(static_cast<double>(p._24) - k * p._23);
+    r._33 = static_cast<float>(static_cast<double>(p._34) - k * p._33);
+    r._43 = static_cast<float>(static_cast<double>(p._44) - k * p._43);
+    return r;
+}
 
 D3DMATRIX TransformOf(const GlDrawState& d, int which) {
     auto it = d.transforms.find(which);
@@ -676,7 +702,11 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
         glViewport(static_cast<GLint>(vp.X),
                    static_cast<GLint>(BackBufferHeight()) - static_cast<GLint>(vp.Y + vp.Height),
                    static_cast<GLsizei>(vp.Width), static_cast<GLsizei>(vp.Height));
-        if (pre) glDepthRange(0.0, 1.0); else glDepthRange(vp.MinZ, vp.MaxZ);
+        if (pre) {
+            glDepthRange(0.0, 1.0);
+        } else {
+            glDepthRange(StoredDepth(vp.MaxZ), StoredDepth(vp.MinZ));
+        }
         d.appliedViewport = vp;
         d.appliedHeight = BackBufferHeight();
         d.appliedPre = pre;
@@ -757,9 +787,10 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
         if (d.dirty & (kDirtyTransforms | kDirtyRender)) {
             // Screen pixels to clip space; the platform's pixel centres lie on integers.
             const float w = static_cast<float>(vp.Width), h = static_cast<float>(vp.Height);
-            const float m[16] = {2.0f / w, 0, 0, 0, 0, -2.0f / h, 0, 0, 0, 0, d.glClipControl ? 1.0f : 2.0f, 0,
+            // Depth z to the stored 1 - z (twice that minus 1 without clip control).
+            const float m[16] = {2.0f / w, 0, 0, 0, 0, -2.0f / h, 0, 0, 0, 0, d.glClipControl ? -1.0f : -2.0f, 0,
                                  (0.5f - static_cast<float>(vp.X)) * 2.0f / w - 1.0f,
-                                 1.0f - (0.5f - static_cast<float>(vp.Y)) * 2.0f / h, d.glClipControl ? 0.0f : -1.0f, 1};
+                                 1.0f - (0.5f - static_cast<float>(vp.Y)) * 2.0f / h, 1, 1};
             glMatrixMode(GL_PROJECTION);
             glLoadMatrixf(m);
             glMatrixMode(GL_MODELVIEW);
@@ -779,15 +810,8 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
         if (d.dirty & (kDirtyLights | kDirtyTransforms)) ApplyLights(d, maxLights);
         if (d.dirty & (kDirtyTransforms | kDirtyLights)) {
             glMatrixMode(GL_PROJECTION);
-            if (d.glClipControl) {
-                glLoadIdentity();
-            } else {
-                // Depth 0..w of the platform to GL's -w..w.
-                const float fix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 2, 0, 0, 0, -1, 1};
-                glLoadMatrixf(fix);
-            }
-            const D3DMATRIX projection = TransformOf(d, D3DTS_PROJECTION);
-            glMultMatrixf(&projection._11);
+            const D3DMATRIX projection = ReversedDepthProjection(TransformOf(d, D3DTS_PROJECTION), d.glClipControl);
+            glLoadMatrixf(&projection._11);
             glMatrixMode(GL_MODELVIEW);
             LoadMatrix(view);
             glMultMatrixf(&world._11);  // modelview = world x view

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/gfx/d3d_device.h"
@@ -29,6 +32,60 @@ inline DWORD FloatBits(float f) {
     DWORD d;
     std::memcpy(&d, &f, sizeof(d));
     return d;
+}
+
+// An RGB PNG with stored (uncompressed) deflate blocks, one per row.
+inline void WritePng(const std::string& path, const std::vector<std::uint32_t>& rgb, UINT w, UINT h) {
+    auto crc = [](const std::vector<unsigned char>& b, size_t from) {
+        std::uint32_t c = 0xFFFFFFFFu;
+        for (size_t i = from; i < b.size(); ++i) {
+            c ^= b[i];
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        }
+        return ~c;
+    };
+    auto be32 = [](std::vector<unsigned char>& b, std::uint32_t v) {
+        for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<unsigned char>(v >> s));
+    };
+    std::vector<unsigned char> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto chunk = [&](const char* type, const std::vector<unsigned char>& data) {
+        be32(out, static_cast<std::uint32_t>(data.size()));
+        const size_t from = out.size();
+        out.insert(out.end(), type, type + 4);
+        out.insert(out.end(), data.begin(), data.end());
+        be32(out, crc(out, from));
+    };
+    std::vector<unsigned char> ihdr;
+    be32(ihdr, w);
+    be32(ihdr, h);
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+    chunk("IHDR", ihdr);
+    std::vector<unsigned char> z = {0x78, 0x01};
+    std::uint32_t a = 1, b = 0;
+    const UINT rowBytes = 1 + 3 * w;
+    for (UINT y = 0; y < h; ++y) {
+        std::vector<unsigned char> row = {0};
+        for (UINT x = 0; x < w; ++x) {
+            const std::uint32_t p = rgb[static_cast<size_t>(y) * w + x];
+            row.insert(row.end(), {static_cast<unsigned char>(p >> 16), static_cast<unsigned char>(p >> 8),
+                                   static_cast<unsigned char>(p)});
+        }
+        z.insert(z.end(), {static_cast<unsigned char>(y + 1 == h ? 1 : 0), static_cast<unsigned char>(rowBytes),
+                           static_cast<unsigned char>(rowBytes >> 8), static_cast<unsigned char>(~rowBytes),
+                           static_cast<unsigned char>(~rowBytes >> 8)});
+        for (unsigned char c : row) {
+            a = (a + c) % 65521;
+            b = (b + a) % 65521;
+        }
+        z.insert(z.end(), row.begin(), row.end());
+    }
+    be32(z, (b << 16) | a);
+    chunk("IDAT", z);
+    chunk("IEND", {});
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(out.data(), 1, out.size(), f);
+        std::fclose(f);
+    }
 }
 
 class DrawTest : public ::testing::Test {
@@ -80,6 +137,13 @@ protected:
         ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(TlVertex)), D3D_OK);
     }
     void FullScreen(D3DCOLOR colour, float z = 0.5f) { ScreenRect(0, 0, kSize, kSize, colour, z); }
+    // With MERIDAX_PIXEL_DUMP set to a folder, writes the back buffer there as
+    // name.png, to be looked at.
+    void Dump(const char* name) {
+        const char* folder = std::getenv("MERIDAX_PIXEL_DUMP");
+        if (!folder) return;
+        WritePng(std::string(folder) + "/" + name + ".png", Pixels(), kSize, kSize);
+    }
     IDirect3DTexture8* SolidTexture(D3DFORMAT format, std::uint32_t argb) {
         IDirect3DTexture8* t = nullptr;
         EXPECT_EQ(device_->CreateTexture(2, 2, 1, 0, format, D3DPOOL_MANAGED, &t), D3D_OK);
