@@ -95,7 +95,7 @@ TEST(Standin, NewPlayerGetsConfigurationOtherVesselsAndCompletion)
     EXPECT_LT(p.config.X, 110.0f);
     EXPECT_EQ(p.config.W, 1001.0f);
 
-    // Per drone 1, 4, 2, 6, 8 in this order, then 3; all guaranteed.
+    // Its own vessel's 4, 2, 6; per drone 1, 4, 2, 6, 8 in this order, then 3; all guaranteed.
     std::vector<std::uint8_t> types, vessels;
     for (const Event& e : p.rec.Take()) {
         if (e.id != DPN_MSGID_RECEIVE) continue;
@@ -103,10 +103,12 @@ TEST(Standin, NewPlayerGetsConfigurationOtherVesselsAndCompletion)
         types.push_back(e.data[0]);
         vessels.push_back(e.data[1]);
     }
-    const std::vector<std::uint8_t> expect = {0, 1, 4, 2, 6, 8, 1, 4, 2, 6, 8, 3};
+    const std::vector<std::uint8_t> expect = {0, 4, 2, 6, 1, 4, 2, 6, 8, 1, 4, 2, 6, 8, 3};
     ASSERT_EQ(types, expect);
-    EXPECT_EQ(vessels[1], 6);
-    EXPECT_EQ(vessels[6], 7);
+    EXPECT_EQ(vessels[1], 0);
+    EXPECT_EQ(vessels[3], 0);
+    EXPECT_EQ(vessels[4], 6);
+    EXPECT_EQ(vessels[9], 7);
     EXPECT_EQ(standin.PlayerCount(), 1);
 }
 
@@ -117,7 +119,7 @@ TEST(Standin, DronesReportCircularOrbitsOnceASecond)
     Player p;
     p.Join();
     const std::size_t before = Statuses(p.rec).size();
-    ASSERT_TRUE(WaitForStatus(p.rec, STATUS_POSITION, 3 + 3, 2500));  // initial state + one report each
+    ASSERT_TRUE(WaitForStatus(p.rec, STATUS_POSITION, 4 + 3, 2500));  // initial state + one report each
     const double gm = 0.01127 * 2939.6 * 2939.6;
     int reports = 0;
     const auto all = Statuses(p.rec);
@@ -136,7 +138,7 @@ TEST(Standin, DronesReportCircularOrbitsOnceASecond)
     EXPECT_GE(reports, 3);
     // Velocity magnitude is the circular speed.
     for (const StatusPacket& s : all) {
-        if (s.Type != STATUS_VELOCITY) continue;
+        if (s.Type != STATUS_VELOCITY || s.Vessel == p.config.Vessel) continue;
         const double r = 2939.6 + 150 + 60 * (7 - s.Vessel);
         const double v = std::sqrt(double(s.X) * s.X + double(s.Y) * s.Y + double(s.Z) * s.Z);
         EXPECT_NEAR(v, std::sqrt(gm / r), 1e-3);
@@ -161,7 +163,7 @@ TEST(Standin, PlayersAreAnnouncedAndTheirReportsChatAndShotsRelayed)
 
     const StatusPacket pos = MakeStatusPacket(STATUS_POSITION, 99, 1, 2, 3, 50);
     ASSERT_EQ(a.Send(&pos, sizeof pos, false), S_OK);
-    ASSERT_TRUE(WaitForStatus(b.rec, STATUS_POSITION, 2));  // initial state, then the relay
+    ASSERT_TRUE(WaitForStatus(b.rec, STATUS_POSITION, 3));  // own and a's start, then the relay
     const std::vector<StatusPacket> seen = Statuses(b.rec);
     const StatusPacket& relayed = seen.back();
     EXPECT_EQ(relayed.Type, STATUS_POSITION);
@@ -364,3 +366,82 @@ TEST(Standin, ProgramRunsCommandsFromStandardInput)
 }
 
 }  // namespace
+
+TEST(Standin, JoiningPlayerStartsLandedLevelInDaylightFacingTheSun)
+{
+    // A universe whose home planet turns once in 86400 s, tilted 0.4091, and a sun at
+    // angle 1.2; the other records are left empty (kind 0).
+    char dir[] = "/tmp/standin-startXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/universe.dat";
+    std::vector<unsigned char> file(999 + 9000, 0);
+    auto put = [&](int record, int offset, const void* value, std::size_t size) {
+        std::memcpy(file.data() + 999 + 1000 * record + offset, value, size);
+    };
+    const std::int16_t planet = -1, sun = -7;
+    const float angleB = 0.35f, rateB = 6.2831855f / 86400.0f, tilt = 0.4091f, angleA = 1.2f, distance = 100000.0f;
+    put(2, 0, &planet, 2);
+    put(2, 6, &angleB, 4);
+    put(2, 18, &rateB, 4);
+    put(2, 30, &tilt, 4);
+    put(5, 0, &sun, 2);
+    put(5, 2, &angleA, 4);
+    put(5, 14, &distance, 4);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), f), file.size());
+    std::fclose(f);
+
+    UniverseStandin::Options o = Quiet(0);
+    o.universeFile = path;
+    UniverseStandin standin(o);
+    ASSERT_EQ(standin.Start(), S_OK);
+    Player p;
+    p.Join();
+    const std::vector<StatusPacket> got = Statuses(p.rec);
+    ASSERT_GE(got.size(), 5u);
+    ASSERT_EQ(got[1].Type, STATUS_VELOCITY);
+    ASSERT_EQ(got[2].Type, STATUS_POSITION);
+    ASSERT_EQ(got[3].Type, STATUS_ATTITUDE);
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(got[i].Vessel, p.config.Vessel);
+    EXPECT_EQ(got[4].Type, STATUS_SETUP_COMPLETE);
+
+    // The sun, worked out with plain trigonometry: the row (0, d, 0) turned about Z by
+    // (A - B0) + A, about X by the tilt and about Z against the planet's phase; the
+    // sun lies opposite it.
+    const double hours = p.config.Z, seconds = got[2].W;
+    const double phase = std::fmod((hours * 3600.0 + seconds) * rateB, 2.0 * M_PI);
+    const double a = (angleA - angleB) + angleA;
+    double x = -std::sin(a), y = std::cos(a) * std::cos(tilt), z = std::cos(a) * std::sin(tilt);
+    const double sx = -(x * std::cos(phase) + y * std::sin(phase));
+    const double sy = -(-x * std::sin(phase) + y * std::cos(phase));
+    const double sz = -z;
+
+    const double px = got[2].X, py = got[2].Y, pz = got[2].Z;
+    const double r = std::sqrt(px * px + py * py + pz * pz);
+    EXPECT_NEAR(r, 2939.604, 1e-3);
+    const double ux = px / r, uy = py / r, uz = pz / r;
+    // In daylight: the sun 35 degrees above the horizon.
+    EXPECT_NEAR(ux * sx + uy * sy + uz * sz, std::sin(35.0 * M_PI / 180.0), 1e-4);
+
+    // Standing on the ground that turns about +Z at the planet's rate: w x p.
+    EXPECT_NEAR(got[1].X, -rateB * py, 1e-6);
+    EXPECT_NEAR(got[1].Y, rateB * px, 1e-6);
+    EXPECT_NEAR(got[1].Z, 0.0, 1e-6);
+    EXPECT_NEAR(got[1].W, 2939.604f, 1e-3);
+
+    // The ship's axes in the drawn scene (the rows of the inverse attitude matrix):
+    // Y away from the ground (-up), Z level toward the sun's side (-sun horizontal).
+    const D3DXQUATERNION q(got[3].X, got[3].Y, got[3].Z, got[3].W);
+    D3DXMATRIX m, world;
+    D3DXMatrixRotationQuaternion(&m, &q);
+    ASSERT_NE(D3DXMatrixInverse(&world, nullptr, &m), nullptr);
+    EXPECT_NEAR(world._21, -ux, 1e-4);
+    EXPECT_NEAR(world._22, -uy, 1e-4);
+    EXPECT_NEAR(world._23, -uz, 1e-4);
+    EXPECT_NEAR(world._31 * ux + world._32 * uy + world._33 * uz, 0.0, 1e-4);
+    EXPECT_NEAR(world._31 * sx + world._32 * sy + world._33 * sz, -std::cos(35.0 * M_PI / 180.0), 1e-4);
+    EXPECT_NEAR(D3DXMatrixDeterminant(&world), 1.0, 1e-4);
+    std::remove(path.c_str());
+    rmdir(dir);
+}

@@ -1,7 +1,8 @@
-// universe-standin [--port N] [--drones N] [--quiet]
+// universe-standin [--port N] [--drones N] [--universe FILE] [--quiet]
 // Hosts the stand-in universe server until SIGINT, SIGTERM or "quit" on standard
 // input; other lines on standard input are commands (type "help"). The log goes to
-// standard output; --quiet leaves out the command help at start.
+// standard output; --quiet leaves out the command help at start. Joining players are
+// placed by the sun of FILE (default universe.dat in the working folder).
 #include <signal.h>
 #include <unistd.h>
 
@@ -41,10 +42,13 @@ int main(int argc, char** argv)
         } else if (std::strcmp(argv[i], "--drones") == 0 && i + 1 < argc && ParseNumber(argv[i + 1], 0, 3, value)) {
             options.drones = static_cast<int>(value);
             ++i;
+        } else if (std::strcmp(argv[i], "--universe") == 0 && i + 1 < argc) {
+            options.universeFile = argv[i + 1];
+            ++i;
         } else if (std::strcmp(argv[i], "--quiet") == 0) {
             quiet = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--port N] [--drones 0-3] [--quiet]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--port N] [--drones 0-3] [--universe FILE] [--quiet]\n", argv[0]);
             return 2;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "platform/sys/text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -24,7 +25,132 @@ double Now()
 
 const char* Mode(bool guaranteed) { return guaranteed ? "guaranteed" : "non-guaranteed"; }
 
+constexpr float kTwoPi = 6.2831855f;
+constexpr float kStartRadius = 2939.604f;       // the view program's default ground radius
+constexpr float kStartSunElevation = 0.61086524f;  // 35 degrees
+
+// An angle that turns at rate from the universe clock, whole hours first, as the
+// view program turns its universe objects; the file's angle when it does not turn.
+float ClockAngle(float angle, float rate, float hours, float seconds)
+{
+    if (!(rate > 0.0f)) return angle;
+    const float period = kTwoPi / rate;
+    float x = hours * 3600.0f / period;
+    x -= std::floor(x);
+    x = seconds / period + x;
+    x -= std::floor(x);
+    return x * kTwoPi;
+}
+
+D3DXVECTOR3 Cross(const D3DXVECTOR3& a, const D3DXVECTOR3& b)
+{
+    D3DXVECTOR3 out;
+    D3DXVec3Cross(&out, &a, &b);
+    return out;
+}
+
+D3DXVECTOR3 Unit(const D3DXVECTOR3& v)
+{
+    D3DXVECTOR3 out;
+    D3DXVec3Normalize(&out, &v);
+    return out;
+}
+
 }  // namespace
+
+bool UniverseStandin::ReadSky(const std::string& path, Sky* sky)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    // Nine records of 1000 bytes from byte 999; what a short file lacks reads as zero.
+    std::vector<unsigned char> bytes(999 + 9 * 1000, 0);
+    const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    (void)got;
+    struct Record {
+        std::int16_t kind;
+        float angleA, angleB, distance, rateB, rateA, tilt;
+    } records[9];
+    auto field = [&](int i, int offset, void* out, std::size_t size) {
+        std::memcpy(out, bytes.data() + 999 + 1000 * i + offset, size);
+    };
+    for (int i = 0; i < 9; ++i) {
+        Record& r = records[i];
+        field(i, 0, &r.kind, 2);
+        field(i, 2, &r.angleA, 4);
+        field(i, 6, &r.angleB, 4);
+        field(i, 14, &r.distance, 4);
+        field(i, 18, &r.rateB, 4);
+        field(i, 22, &r.rateA, 4);
+        field(i, 30, &r.tilt, 4);
+    }
+    // The view program's table order: kind descending, file order kept.
+    std::stable_sort(records, records + 9, [](const Record& a, const Record& b) { return a.kind > b.kind; });
+    int home = 0, sun = -1;
+    for (int i = 0; i < 9; ++i) {
+        if (records[i].kind == -1) home = i;
+        if (records[i].kind == -7) sun = i;
+    }
+    Sky out;
+    out.homeAngleB = records[home].angleB;
+    out.homeRateB = records[home].rateB;
+    out.homeTilt = records[home].tilt;
+    if (sun >= 0) {
+        out.sunAngleA = records[sun].angleA;
+        out.sunRateA = records[sun].rateA;
+        out.sunDistance = records[sun].distance;
+    }
+    *sky = out;
+    return true;
+}
+
+D3DXVECTOR3 UniverseStandin::SunDirection(const Sky& sky, float hours, float seconds)
+{
+    // The sun's placement row: one distance along Y, turned by its fixed and its
+    // clock angle, the planet's tilt and against the planet's spin; the sun lies
+    // opposite that row.
+    D3DXMATRIX fixed, angle, tilt, spin, m;
+    D3DXMatrixRotationZ(&fixed, sky.sunAngleA - sky.homeAngleB);
+    D3DXMatrixRotationZ(&angle, ClockAngle(sky.sunAngleA, sky.sunRateA, hours, seconds));
+    D3DXMatrixRotationX(&tilt, sky.homeTilt);
+    D3DXMatrixRotationZ(&spin, -ClockAngle(sky.homeAngleB, sky.homeRateB, hours, seconds));
+    m = fixed * angle * tilt * spin;
+    const D3DXVECTOR3 row(0.0f, sky.sunDistance, 0.0f);
+    D3DXVECTOR3 placed;
+    D3DXVec3TransformNormal(&placed, &row, &m);
+    return Unit(-placed);
+}
+
+UniverseStandin::StartState UniverseStandin::StartStateFor(const Sky& sky, float hours, float seconds)
+{
+    const D3DXVECTOR3 s = SunDirection(sky, hours, seconds);
+    const D3DXVECTOR3 spinAxis(0.0f, 0.0f, -1.0f);
+    // From under the sun along the ground toward the east until it stands 35 degrees up.
+    D3DXVECTOR3 east = Cross(spinAxis, s);
+    east = D3DXVec3Length(&east) > 1e-3f ? Unit(east) : D3DXVECTOR3(1.0f, 0.0f, 0.0f);
+    const float tilt = 1.5707964f - kStartSunElevation;
+    const D3DXVECTOR3 up = Unit(s * std::cos(tilt) + east * std::sin(tilt));
+    const D3DXVECTOR3 toSun = Unit(s - up * D3DXVec3Dot(&s, &up));
+
+    StartState st;
+    st.groundRadius = kStartRadius;
+    st.position = up * kStartRadius;
+    // Standing on the turning ground.
+    const D3DXVECTOR3 e = Unit(Cross(spinAxis, up));
+    const float latitude = std::acos(std::clamp(D3DXVec3Dot(&up, &spinAxis), -1.0f, 1.0f)) - 1.5707964f;
+    st.velocity = e * (std::cos(latitude) * (-sky.homeRateB * kStartRadius));
+    // The drawn scene is the universe mirrored through the vessel: the ship's Y axis
+    // there points away from the ground (-up) and its Z axis, the view, toward the
+    // sun's side of the horizon (-toSun). The attitude turns the scene into the ship.
+    const D3DXVECTOR3 x = Cross(up, toSun);
+    const D3DXMATRIX world(x.x, x.y, x.z, 0.0f, -up.x, -up.y, -up.z, 0.0f, -toSun.x, -toSun.y, -toSun.z, 0.0f,
+                           0.0f, 0.0f, 0.0f, 1.0f);
+    D3DXMATRIX rotation;
+    D3DXMatrixTranspose(&rotation, &world);
+    D3DXQuaternionRotationMatrix(&st.attitude, &rotation);
+    D3DXQuaternionNormalize(&st.attitude, &st.attitude);
+    return st;
+}
 
 std::string UniverseStandin::ChatTextFromCommand(const std::string& typed)
 {
@@ -63,6 +189,10 @@ HRESULT UniverseStandin::Start()
 {
     if (server_ != nullptr) return DPNERR_ALREADYINITIALIZED;
     startClock_ = Now();
+    if (!ReadSky(options_.universeFile, &sky_)) {
+        Log("%s not read: players start as if the sun stood along the home planet's first axis",
+            options_.universeFile.c_str());
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const double t = UniverseSecondsTotal();
@@ -311,10 +441,22 @@ void UniverseStandin::OnCreate(DPNID player)
     v.kind = Vessel::Player;
     v.player = player;
     v.registration = static_cast<float>(nextRegistration_++);
-    v.groundRadius = 2939.6f;
+    const StartState start = StartStateFor(sky_, hours, seconds);
+    std::memcpy(v.position, &start.position, sizeof v.position);
+    std::memcpy(v.velocity, &start.velocity, sizeof v.velocity);
+    std::memcpy(v.attitude, &start.attitude, sizeof v.attitude);
+    v.groundRadius = start.groundRadius;
+    v.sampleSeconds = seconds;
     const auto n = static_cast<std::uint8_t>(slot);
     Log("player %08X joined as vessel %d, registration offered 52%.0f", player, slot, v.registration);
+    Log("vessel %d starts landed at %.3f %.3f %.3f, facing the sun 35 degrees up", slot, v.position[0],
+        v.position[1], v.position[2]);
     SendStatus(player, MakeStatusPacket(STATUS_CONFIGURATION, n, seconds, newestBuild_, hours, v.registration), true);
+    SendStatus(player, MakeStatusPacket(STATUS_VELOCITY, n, v.velocity[0], v.velocity[1], v.velocity[2], v.groundRadius),
+               true);
+    SendStatus(player, MakeStatusPacket(STATUS_POSITION, n, v.position[0], v.position[1], v.position[2], seconds), true);
+    SendStatus(player, MakeStatusPacket(STATUS_ATTITUDE, n, v.attitude[0], v.attitude[1], v.attitude[2], v.attitude[3]),
+               true);
     for (int i = 0; i < VESSEL_COUNT; ++i) {
         if (i != slot && vessels_[i].kind != Vessel::Empty && vessels_[i].announced) SendVesselState(player, i);
     }

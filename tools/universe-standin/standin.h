@@ -15,6 +15,7 @@
 #include <condition_variable>
 
 #include "client/wire.h"
+#include "platform/math/d3dx_math.h"
 #include "platform/net/dplay8.h"
 
 // Names the server session (defined with the wire messages).
@@ -31,7 +32,30 @@ public:
         std::uint32_t firstRegistration = 1001;
         std::FILE* log = stdout;      // null: no printed log
         bool keepLog = false;         // also keep the log lines for LogLines()
+        // Where the sun and the home planet are read from, to place joining players.
+        std::string universeFile = "universe.dat";
     };
+
+    // The sun and the home planet as universe.dat gives them (the objects the view
+    // program takes: the last home planet and the last sun in table order).
+    struct Sky {
+        float sunAngleA = 0.0f, sunRateA = 0.0f, sunDistance = 1.0f;
+        float homeAngleB = 0.0f, homeRateB = 0.0f, homeTilt = 0.0f;
+    };
+    // Reads path into sky; false (sky unchanged) when the file does not open.
+    static bool ReadSky(const std::string& path, Sky* sky);
+    // Unit vector from the planet centre toward the sun at a universe time, in the
+    // frame the view program draws in.
+    static D3DXVECTOR3 SunDirection(const Sky& sky, float hours, float seconds);
+
+    // A joining player's vessel: landed on the ground with the sun 35 degrees up,
+    // level, nose toward the sun's side of the horizon, moving with the ground.
+    struct StartState {
+        D3DXVECTOR3 position, velocity;
+        D3DXQUATERNION attitude;
+        float groundRadius = 0.0f;
+    };
+    static StartState StartStateFor(const Sky& sky, float hours, float seconds);
 
     UniverseStandin();
     explicit UniverseStandin(const Options& options);
@@ -123,5 +147,6 @@ private:
     std::condition_variable stopCv_;
     bool stopping_ = false;
     double startClock_ = 0;
+    Sky sky_;
     std::mutex logMutex_;
 };
