@@ -65,3 +65,6 @@ std::uint8_t JoystickEnabled = 0;
 std::uint8_t FirstFrameDone = 0;
 std::uint8_t ResourcesLoaded = 0;
 float HorizonSunFactor = 0.0f;
+std::int16_t TerrainPatchIds[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+std::int16_t NearestPatchSlot = -1;

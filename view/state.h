@@ -127,3 +127,8 @@ extern float HorizonSunFactor;
 
 // A vessel number from the network or a table index: true for 0..7.
 constexpr bool IsVesselNumber(int v) { return v >= 0 && v < VESSEL_COUNT; }
+
+// Terrain patch cache: the facet id each slot holds (-1 free) and the slot of the
+// nearest facet (-1 until the first patch exists).
+extern std::int16_t TerrainPatchIds[32];
+extern std::int16_t NearestPatchSlot;
