@@ -14,6 +14,7 @@ public:
 
     void PutFloat(long offset, float v) { Put(offset, &v, 4); }
     void PutInt16(long offset, std::int16_t v) { Put(offset, &v, 2); }
+    void PutByte(long offset, std::uint8_t v) { Put(offset, &v, 1); }
     // Text of at most maxChars characters; the rest of the field stays zero.
     void PutText(long offset, const std::string& text, std::size_t maxChars)
     {

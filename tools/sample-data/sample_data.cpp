@@ -4,6 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <utility>
+#include <vector>
 #include <system_error>
 
 namespace sample_data {
@@ -20,27 +23,44 @@ bool BinaryImage::WriteTo(const std::string& path) const
 namespace {
 
 struct SampleFile {
-    const char* name;
-    bool (*write)(const std::string& path);
+    std::string name;  // relative to the output folder, '/' separated
+    std::function<bool(const std::string& path)> write;
 };
 
-bool WriteSampleUniverse(const std::string& path)
+bool WriteText(const std::string& path, const char* text)
 {
-    auto records = SampleUniverse();
-    return WriteUniverseFile(path, records);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    return static_cast<bool>(out);
 }
 
-bool WriteSampleSystems(const std::string& path)
+// Every file of the sample data set.
+std::vector<SampleFile> SampleFiles()
 {
-    auto records = SampleSystems();
-    return WriteSystemsFile(path, records);
+    std::vector<SampleFile> files = {
+        {"universe.dat", [](const std::string& p) { return WriteUniverseFile(p, SampleUniverse()); }},
+        {"systems.dat", [](const std::string& p) { return WriteSystemsFile(p, SampleSystems()); }},
+        {"Panorel.cfg", [](const std::string& p) { return WriteText(p, VIEW_CONFIGURATION); }},
+        {"Meshes/macro.DAW", WriteMacroFile},
+    };
+    const std::pair<const char*, SampleModelId> models[] = {
+        {"E-10", MODEL_SHIP},         {"O-4", MODEL_STATION}, {"sphere", MODEL_PLANET_SPHERE},
+        {"farspher", MODEL_FAR_SPHERE}, {"lightsph", MODEL_LIGHT_SPHERE}, {"deois", MODEL_CITY},
+        {"tactical", MODEL_TACTICAL},
+    };
+    for (const auto& [name, id] : models) {
+        files.push_back({std::string("Meshes/") + name + ".DAW",
+                         [id](const std::string& p) { return WriteModelFile(p, id); }});
+    }
+    const char* facetNames[PLANET_LEVEL_COUNT] = {"facet-1", "facet00", "facet01", "facet02", "facet03",
+                                                  "facet04", "facet05", "facet06", "facet07"};
+    for (int level = 0; level < PLANET_LEVEL_COUNT; ++level) {
+        files.push_back({std::string("Meshes/") + facetNames[level] + ".DAW",
+                         [level](const std::string& p) { return WriteFacetFile(p, level); }});
+    }
+    return files;
 }
-
-// Every file of the sample data set, relative to the output folder.
-constexpr SampleFile kFiles[] = {
-    {"universe.dat", WriteSampleUniverse},
-    {"systems.dat", WriteSampleSystems},
-};
 
 }  // namespace
 
@@ -52,9 +72,11 @@ bool WriteSampleData(const std::string& folder, std::string* error)
         if (error) *error = "cannot create folder \"" + folder + "\": " + ec.message();
         return false;
     }
-    for (const SampleFile& f : kFiles) {
-        std::string path = (std::filesystem::path(folder) / f.name).string();
-        if (!f.write(path)) {
+    for (const SampleFile& f : SampleFiles()) {
+        std::filesystem::path file = std::filesystem::path(folder) / f.name;
+        std::filesystem::create_directories(file.parent_path(), ec);
+        std::string path = file.string();
+        if (ec || !f.write(path)) {
             if (error) *error = "cannot write \"" + path + "\"";
             return false;
         }

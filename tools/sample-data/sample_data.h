@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "tools/sample-data/geometry.h"
 
 namespace sample_data {
 
@@ -87,6 +90,58 @@ constexpr long SYSTEM_FED = 8, SYSTEM_AUTOMATIC = 12, SYSTEM_TYPE = 24, SYSTEM_S
 std::array<SystemRecord, SYSTEM_COUNT> SampleSystems();
 // Writes records 1..records.size() (at most 44); fewer records give a short file.
 bool WriteSystemsFile(const std::string& path, std::span<const SystemRecord> records);
+
+// --- Panorel.cfg: offset, field of view, host, propulsion, joystick, version ---
+inline constexpr char VIEW_CONFIGURATION[] = "0 20 127.0.0.1 1 0 142\n";
+
+// --- Meshes/: polygon files, the planet's macro file, terrain facet files ---
+// Polygon file: int16 vertex count N, then N vertices of 32 bytes (position,
+// normal, u, v as floats) forming a triangle list.
+constexpr long DAW_VERTEX_SIZE = 32;
+
+enum SampleModelId {
+    MODEL_SHIP,           // E-10, about 35 long, nose toward -z
+    MODEL_STATION,        // O-4, about 80 across
+    MODEL_PLANET_SPHERE,  // sphere: the planet's 4500 facets
+    MODEL_FAR_SPHERE,     // farspher
+    MODEL_LIGHT_SPHERE,   // lightsph: unit sphere on the origin
+    MODEL_CITY,           // deois
+    MODEL_TACTICAL,       // tactical station
+};
+// Every triangle is wound so that (v1 - v0) x (v2 - v0) and the normals point
+// out of the model.
+std::vector<ModelVertex> SampleModel(SampleModelId id);
+bool WriteModelFile(const std::string& path, SampleModelId id);
+
+constexpr int PLANET_SPHERE_FREQUENCY = 15;  // 20 * 15 * 15 = 4500 facets
+constexpr int PLANET_FACET_COUNT = 4500;
+constexpr int PLANET_LEVEL_COUNT = 9;
+
+// Macro file: per planet facet t, byte MACRO_STRIDE t + MACRO_LEVEL holds its
+// level minus one (255 for level 0), the next byte its corner rotation count.
+constexpr long MACRO_STRIDE = 96, MACRO_LEVEL = 32, MACRO_ROTATIONS = 33;
+
+struct PlanetFacet {
+    std::uint8_t level = 0;      // 0 sea, 1..7 land, 8 ice
+    std::uint8_t rotations = 0;  // 0..2
+};
+std::vector<PlanetFacet> SamplePlanetFacets();
+bool WriteMacroFile(const std::string& path);
+
+// Facet file of a level: 400 records of 7 bytes, one per small triangle of a
+// terrain patch: tile type, corner shift, heights A, B, C, two unused bytes.
+constexpr int PATCH_DIVISIONS = 20;
+constexpr int PATCH_TRIANGLES = 400;
+constexpr long FACET_RECORD_SIZE = 7;
+
+struct TerrainFace {
+    std::uint8_t tileType = 0;     // 0..8
+    std::uint8_t cornerShift = 0;  // 0..2
+    std::int8_t heightA = 0, heightB = 0, heightC = 0;
+};
+// The heights come from one height per patch grid point, zero on the edges.
+std::array<TerrainFace, PATCH_TRIANGLES> SampleTerrainFaces(int level);
+bool WriteFacetFile(const std::string& path, int level);
 
 // Writes every sample file into folder (created if missing). On failure returns
 // false with a message in *error (when given).
