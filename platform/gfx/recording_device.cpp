@@ -74,6 +74,7 @@ void RecordingDevice::Log(const char* name, std::vector<DWORD> args) {
     c.name = name;
     c.args = std::move(args);
     calls.push_back(std::move(c));
+    if (onCall) onCall(calls.back());
 }
 
 bool RecordingDevice::Fails(const char* name, HRESULT* hr) const {

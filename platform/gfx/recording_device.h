@@ -3,6 +3,7 @@
 // real device. For exact checks of the calls and vertices that drawing code
 // produces, and for making chosen calls fail.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ public:
     bool failTextureLocks = false;
     // Replaces MaxTextureWidth/Height in GetDeviceCaps when not 0.
     DWORD maxTextureSize = 0;
+    // Called with each call as it is recorded, before it reaches the inner device.
+    std::function<void(const DeviceCall&)> onCall;
 
     // Calls with this name, in order.
     std::vector<DeviceCall> Named(const std::string& name) const;
