@@ -1,5 +1,7 @@
 #include "view/hud.h"
 
+#include "view/cockpit_app.h"
+
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -336,4 +338,103 @@ void HudLines(const HudSnapshot& s, float W, float H, HudState& state, HudLineLi
     HudBearing bearing = BearingMark(own.Position, targetPosition, s.ViewMatrix);
     lines.Add(centre + 44.0f, 40.0f, HUD_GREY, "Bearing: %.1f", static_cast<double>(bearing.Bearing));
     lines.Add(centre + 55.0f, 60.0f, HUD_GREY, "   Mark: %.1f", static_cast<double>(bearing.Mark));
+}
+
+float HudRoll = 0.0f;
+float HudPitch = 0.0f;
+
+void TakeBoard(MessageBoard& board, float elapsed, HudSnapshot& snapshot, HudState& state)
+{
+    ScopedSection lock(board.Lock);
+    std::memcpy(snapshot.BoardLines, board.Lines, sizeof snapshot.BoardLines);
+    for (int k = 0; k < BOARD_LINE_COUNT; ++k) {
+        state.BoardBrightness[k] = board.Brightness[k];
+        board.Brightness[k] = FadeBoardLine(board.Brightness[k], elapsed);
+    }
+}
+
+void TakeHudSnapshot(const CockpitApplication& app, float visibility, float sunElevation, HudSnapshot& s,
+                     HudState& state)
+{
+    s.FrameStatsText = app.FrameStatsText;
+    s.DeviceText = app.DeviceText;
+    s.AppTime = app.AppTime;
+    s.ElapsedTime = app.ElapsedTime;
+    s.VisibilityFactor = visibility;
+    s.SunElevation = sunElevation;
+    s.AltitudeMSL = AltitudeMSL;
+    s.GroundRadius = GroundRadius;
+    s.TerrainSlopeVector = TerrainSlopeVector;
+    s.OwnVesselIndex = OwnVesselIndex.load();
+    for (int k = 0; k < VESSEL_COUNT; ++k) {
+        VesselState& vessel = Vessels[k];
+        HudVessel& copy = s.Vessels[k];
+        ScopedSection lock(vessel.Lock);
+        copy.Position = vessel.Position;
+        copy.Velocity = vessel.Velocity;
+        copy.TargetPosition = vessel.TargetPosition;
+        copy.PreviousPosition = vessel.PreviousPosition;
+        copy.WorldMatrix = vessel.WorldMatrix;
+        copy.Distance = vessel.Distance;
+        copy.Present = vessel.Present;
+        copy.Landed = vessel.Landed;
+    }
+    for (int i = 0; i < UNIVERSE_OBJECT_COUNT; ++i) {
+        const UniverseObject& object = UniverseObjects[i];
+        s.Objects[i].Kind = object.Kind;
+        s.Objects[i].ViewerDistance = object.ViewerDistance;
+        s.Objects[i].Velocity = object.Velocity;
+        s.Objects[i].Position = object.Position;
+    }
+    if (HomeObjectIndex < UNIVERSE_OBJECT_COUNT) s.HomeWorldMatrix = UniverseObjects[HomeObjectIndex].WorldMatrix;
+    s.TargetIndex = TargetIndex;
+    s.ThrustSetting = ThrustSetting;
+    s.DorMode = DorMode;
+    s.TvmMode = TvmMode;
+    s.RelativeVelocity = RelativeVelocity;
+    s.IndicatedAirspeed = IndicatedAirspeed;
+    s.AngleOfAttack = AngleOfAttack;
+    s.ThrustAugAuthority = ThrustAugAuthority;
+    s.ApparentVelocity = ApparentVelocity;
+    s.StickPitch = StickPitch.load();
+    s.PitchTrim = PitchTrim;
+    s.ImpactForce = ImpactForce;
+    s.TouchdownLatched = TouchdownLatched;
+    s.ForwardAxis = app.LandingLight.Direction;
+    s.ViewMatrix = ViewMatrix;
+
+    state.DisplayedThrust = DisplayedThrust;
+    state.UniverseHours = UniverseHours.load();
+    state.UniverseSecondsAtSetup = UniverseSecondsAtSetup.load();
+    state.LocalTimeAtSetup = LocalTimeAtSetup.load();
+    state.AttitudeRoll = HudRoll;
+    state.AttitudePitch = HudPitch;
+    TakeBoard(Board, app.ElapsedTime, s, state);
+}
+
+HRESULT DrawHud(CockpitApplication& app, float visibility, float sunElevation)
+{
+    if (!IsVesselNumber(OwnVesselIndex.load()) || app.HudFont == nullptr) return S_OK;
+    HudSnapshot snapshot;
+    HudLineList lines;
+    HudState state;
+    TakeHudSnapshot(app, visibility, sunElevation, snapshot, state);
+    const float hours = state.UniverseHours;
+    HudLines(snapshot, static_cast<float>(app.BackBufferDesc.Width), static_cast<float>(app.BackBufferDesc.Height),
+             state, lines);
+
+    DisplayedThrust = state.DisplayedThrust;
+    HudRoll = state.AttitudeRoll;
+    HudPitch = state.AttitudePitch;
+    if (state.UniverseHours != hours) {
+        UniverseSecondsAtSetup = state.UniverseSecondsAtSetup;
+        LocalTimeAtSetup = state.LocalTimeAtSetup;
+        UniverseHours = state.UniverseHours;
+    }
+
+    for (int i = 0; i < lines.Count; ++i) {
+        const HudLine& line = lines.Lines[i];
+        app.HudFont->DrawText2D(line.X, line.Y, line.Colour, line.Text, 0);
+    }
+    return S_OK;
 }

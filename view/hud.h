@@ -162,3 +162,21 @@ inline float FadeBoardLine(float brightness, float elapsed)
 {
     return brightness > 0.0f ? brightness - 10.0f * elapsed : brightness;
 }
+
+// Attitude angles (radians) of the last frame, kept for the display only.
+extern float HudRoll;
+extern float HudPitch;
+
+// In one hold of the board's lock: copies its lines and brightness values and fades
+// the board's own values, so a line arriving afterwards is never overwritten.
+void TakeBoard(MessageBoard& board, float elapsed, HudSnapshot& snapshot, HudState& state);
+
+// The frame's snapshot of the shared records (each vessel under its lock) and the
+// state the display keeps; visibility and sun elevation come from this frame's
+// atmosphere step.
+void TakeHudSnapshot(const CockpitApplication& app, float visibility, float sunElevation, HudSnapshot& snapshot,
+                     HudState& state);
+
+// The display step of the frame: the lines drawn with the HUD font; the thrust
+// figure, the clock at the hour roll-over and the attitude angles written back.
+HRESULT DrawHud(CockpitApplication& app, float visibility, float sunElevation);

@@ -332,6 +332,25 @@ TEST(HudFrame, BoardLinesFadeOverTwentyFiveAndAHalfSeconds)
     EXPECT_GT(state.BoardBrightness[0], -0.2f);
 }
 
+TEST(HudFrame, TakingTheBoardCopiesItAndFadesTheBoardItself)
+{
+    MessageBoard board;
+    std::strcpy(board.Lines[0], "first");
+    std::strcpy(board.Lines[5], "last");
+    board.Brightness[0] = 255.0f;
+    board.Brightness[5] = 0.1f;
+    HudSnapshot s;
+    HudState state;
+    TakeBoard(board, 0.02f, s, state);
+    EXPECT_STREQ(s.BoardLines[0], "first");
+    EXPECT_STREQ(s.BoardLines[5], "last");
+    EXPECT_EQ(state.BoardBrightness[0], 255.0f);
+    EXPECT_EQ(state.BoardBrightness[5], 0.1f);
+    EXPECT_FLOAT_EQ(board.Brightness[0], 254.8f);
+    EXPECT_FLOAT_EQ(board.Brightness[5], -0.1f);
+    EXPECT_EQ(board.Brightness[1], 0.0f);
+}
+
 TEST(HudFrame, BoardLinesAreDrawnAsTheyReadAndReadAtMostEightyBytes)
 {
     HudState state;
