@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/gfx/gl_resources.h"
+#include "platform/gfx/gl_vertex_lighting.h"
 #include "platform/gfx/texture_codec.h"
 
 #ifndef GL_MODULATE_ADD_ATI
@@ -557,13 +558,9 @@ void ApplyLights(const GlDrawState& d, int maxLights) {
             if (L.Type == D3DLIGHT_SPOT) {
                 const float dir[3] = {L.Direction.x, L.Direction.y, L.Direction.z};
                 glLightfv(gl, GL_SPOT_DIRECTION, dir);
-                // The outer cone bounds the light; the exponent puts half intensity
-                // half-way between the inner and the outer cone.
+                // Only cones without a falloff band come here: full light inside phi/2.
                 glLightf(gl, GL_SPOT_CUTOFF, std::clamp(L.Phi * 0.5f * 57.29578f, 0.0f, 90.0f));
-                const float middle = std::clamp((L.Theta + L.Phi) * 0.25f, 0.0f, 1.5f);
-                const float c = std::cos(middle);
-                const float exponent = (L.Phi > L.Theta && c < 1.0f) ? std::log(0.5f) / std::log(c) : 0.0f;
-                glLightf(gl, GL_SPOT_EXPONENT, std::clamp(exponent, 0.0f, 128.0f));
+                glLightf(gl, GL_SPOT_EXPONENT, 0.0f);
             } else {
                 glLightf(gl, GL_SPOT_CUTOFF, 180.0f);
             }
@@ -776,6 +773,8 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
 
     // Transforms, lights, fog.
     const bool lighting = !pre && rs[D3DRS_LIGHTING];
+    // Lit by GL, or by the device itself where GL cannot express a light.
+    bool vertexLit = false;
     const bool fogVertex = !pre && rs[D3DRS_FOGENABLE] && rs[D3DRS_FOGTABLEMODE] == D3DFOG_NONE &&
                            rs[D3DRS_FOGVERTEXMODE] != D3DFOG_NONE;
     const bool fogTable = !pre && rs[D3DRS_FOGENABLE] && rs[D3DRS_FOGTABLEMODE] != D3DFOG_NONE;
@@ -807,7 +806,9 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
                 d.dirty |= kDirtyLights;
             }
         }
-        if (d.dirty & (kDirtyLights | kDirtyTransforms)) ApplyLights(d, maxLights);
+        vertexLit = lighting && NeedsVertexLighting(d);
+        // Lights are given in world space: only a new view or new lights re-specify them.
+        if (d.dirty & kDirtyLights) ApplyLights(d, maxLights);
         if (d.dirty & (kDirtyTransforms | kDirtyLights)) {
             glMatrixMode(GL_PROJECTION);
             const D3DMATRIX projection = ReversedDepthProjection(TransformOf(d, D3DTS_PROJECTION), d.glClipControl);
@@ -816,8 +817,9 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
             LoadMatrix(view);
             glMultMatrixf(&world._11);  // modelview = world x view
         }
-        SetCap(GL_LIGHTING, &d.capLighting, lighting);
-        if (lighting && (d.dirty & kDirtyMaterial)) {
+        const bool glLit = lighting && !vertexLit;
+        SetCap(GL_LIGHTING, &d.capLighting, glLit);
+        if (glLit && (d.dirty & kDirtyMaterial)) {
             // GL ignores material colours that track the vertex colour: stop the
             // tracking of the last draw before the material goes in.
             SetCap(GL_COLOR_MATERIAL, &d.capColourMaterial, false);
@@ -886,7 +888,17 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     } else if (SwitchArray(&d.normalArray, GL_NORMAL_ARRAY, false)) {
         glNormal3f(0.0f, 0.0f, 0.0f);
     }
-    if (layout.diffuse >= 0) {
+    const bool litSpecular = vertexLit && rs[D3DRS_SPECULARENABLE] != 0;
+    if (vertexLit) {
+        d.litDiffuse.resize(count);
+        d.litSpecular.resize(litSpecular ? count : 0);
+        LightVertices(d, world, view, first, count, {stride, layout.normal, layout.diffuse, layout.specular}, maxLights,
+                      d.litDiffuse.data(), litSpecular ? d.litSpecular.data() : nullptr);
+        SwitchArray(&d.colourArray, GL_COLOR_ARRAY, true);
+        if (!SameArray(&d.colourArray, GL_BGRA, GL_UNSIGNED_BYTE, 0, d.litDiffuse.data())) {
+            glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, 0, d.litDiffuse.data());
+        }
+    } else if (layout.diffuse >= 0) {
         SwitchArray(&d.colourArray, GL_COLOR_ARRAY, true);
         const BYTE* p = first + layout.diffuse;
         if (!SameArray(&d.colourArray, GL_BGRA, GL_UNSIGNED_BYTE, static_cast<GLsizei>(stride), p)) {
@@ -895,7 +907,13 @@ HRESULT GlDevice::DrawVertices(D3DPRIMITIVETYPE type, UINT primitiveCount, const
     } else if (SwitchArray(&d.colourArray, GL_COLOR_ARRAY, false)) {
         glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     }
-    if (lighting && layout.diffuse >= 0 && rs[D3DRS_COLORVERTEX]) {
+    // The specular colour of a draw lit here is added after texturing, as GL's own lighting does.
+    SetCap(GL_COLOR_SUM, &d.capColourSum, litSpecular);
+    SwitchArray(&d.secondaryArray, GL_SECONDARY_COLOR_ARRAY, litSpecular);
+    if (litSpecular && !SameArray(&d.secondaryArray, GL_BGRA, GL_UNSIGNED_BYTE, 0, d.litSpecular.data())) {
+        glSecondaryColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, 0, d.litSpecular.data());
+    }
+    if (lighting && !vertexLit && layout.diffuse >= 0 && rs[D3DRS_COLORVERTEX]) {
         const bool diffuseSrc = rs[D3DRS_DIFFUSEMATERIALSOURCE] == D3DMCS_COLOR1;
         const bool ambientSrc = rs[D3DRS_AMBIENTMATERIALSOURCE] == D3DMCS_COLOR1;
         if (diffuseSrc || ambientSrc) {

@@ -114,11 +114,13 @@ struct GlDrawState {
     int capFog = -1;
     int capColourMaterial = -1;
     unsigned colourMaterialMode = 0;
-    GlArrayState vertexArray, normalArray, colourArray, fogArray;
+    int capColourSum = -1;
+    GlArrayState vertexArray, normalArray, colourArray, fogArray, secondaryArray;
     std::array<GlArrayState, kMaxTextureStages> texArrays{};
     const void* currentEgl = nullptr;  // the contexts current when this device last drew
     const void* currentSdl = nullptr;
     std::vector<float> scratch;  // converted positions and fog coordinates
+    std::vector<std::uint32_t> litDiffuse, litSpecular;  // colours of a draw lit by the device
     std::uint32_t lightsOutOfRange = 0;  // bit k: the k-th enabled light reaches no vertex of the draw
 
     // The platform's initial values of every state.

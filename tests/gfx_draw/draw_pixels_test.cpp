@@ -1,4 +1,5 @@
 // Pixels drawn through the device compared with values worked out by hand.
+#include <algorithm>
 #include <cmath>
 
 #include "tests/gfx_draw/draw_fixture.h"
@@ -534,6 +535,66 @@ TEST_F(PixelTest, VertexFogIsWorkedOutAndClampedPerVertex) {
     const float f = 0.8f * (1.0f - 32.5f / 64.0f);
     EXPECT_RGB_NEAR(Pixel(32, 32), static_cast<int>(255 * (1 - f) + 0.5f), static_cast<int>(255 * f + 0.5f), 0, 3);
     EXPECT_RGB_NEAR(Pixel(63, 32), 255, 0, 0, 3);
+}
+
+}  // namespace
+
+namespace {
+
+// The landing light's cone (theta 0.1, phi 0.2, falloff 1) on a wall 1 away,
+// seen through an orthographic window over x 0.04..0.12, y -0.04..0.04, so
+// the band between the cones spans most of the picture.
+TEST_F(LitTest, SpotConeIsFullInsideThetaDarkBeyondPhiAndLinearBetween) {
+    D3DLIGHT8 l{};
+    l.Type = D3DLIGHT_SPOT;
+    l.Diffuse = {1, 1, 0.75f, 0};
+    l.Ambient = {0.2f, 0.2f, 0.2f, 0};
+    l.Direction = D3DXVECTOR3(0, 0, 1);
+    l.Range = 2.0f;
+    l.Attenuation0 = 1.0f;
+    l.Falloff = 1.0f;
+    l.Theta = 0.1f;
+    l.Phi = 0.2f;
+    device_->SetLight(1, &l);
+    device_->LightEnable(1, TRUE);
+    device_->SetRenderState(D3DRS_AMBIENT, 0x00101010);  // the global ambient adds 16
+    D3DXMATRIX projection;
+    D3DXMatrixIdentity(&projection);
+    projection._11 = projection._22 = 25.0f;
+    projection._41 = -2.0f;  // x 0.08 in the middle
+    projection._33 = 0.5f;
+    device_->SetTransform(D3DTS_PROJECTION, &projection);
+    std::vector<LitVertex> v;
+    const int n = 64;
+    auto at = [&](int a, int b) {
+        return LitVertex{0.04f + 0.08f * static_cast<float>(a) / n, -0.04f + 0.08f * static_cast<float>(b) / n, 1.0f,
+                         0.6f, 0, -0.8f, 0, 0};  // the normal leans away from the light
+    };
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            for (const auto& [a, b] : {std::pair{i, j}, {i, j + 1}, {i + 1, j}, {i + 1, j}, {i, j + 1}, {i + 1, j + 1}}) {
+                v.push_back(at(a, b));
+            }
+        }
+    }
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(v.size() / 3), v.data(), sizeof(LitVertex)),
+              D3D_OK);
+    Dump("spot_cone");
+    // Worked by angle: off the axis by atan(x); lit fully to 0.05, not at all
+    // past 0.1, in between by how far cos(angle) lies from cos 0.1 towards
+    // cos 0.05. The cone scales the light's ambient 0.2 and its diffuse, which
+    // goes by the incidence on the leaning normal: (0.8 - 0.6 x) / sqrt(1 + x^2).
+    for (const int column : {4, 20, 32, 44, 60}) {
+        const double x = 0.04 + 0.08 * (column + 0.5) / 64.0;
+        const double angle = std::atan(x);
+        double cone = angle <= 0.05 ? 1.0 : angle >= 0.1 ? 0.0 : (std::cos(angle) - std::cos(0.1)) / (std::cos(0.05) - std::cos(0.1));
+        const double incidence = (0.8 - 0.6 * x) / std::sqrt(1 + x * x);
+        const std::uint32_t p = Pixel(column, 32);
+        EXPECT_NEAR(Channel(p, 16), std::min(255.0, 16 + 255 * cone * (0.2 + incidence)), 3)
+            << "column " << column << " angle " << angle;
+        EXPECT_NEAR(Channel(p, 0), 16 + 255 * cone * (0.2 + 0.75 * incidence), 3) << "column " << column;
+    }
 }
 
 }  // namespace
