@@ -146,6 +146,8 @@ HRESULT PrepareFacets(PlanetFacets& planet, int triangles)
     return S_OK;
 }
 
+}  // namespace
+
 HRESULT LoadFacetFile(FacetData& facet, int index)
 {
     std::memset(facet.CornerShift, 0, sizeof facet.CornerShift);
@@ -170,8 +172,6 @@ HRESULT LoadFacetFile(FacetData& facet, int index)
     }
     return S_OK;
 }
-
-}  // namespace
 
 void GetTileTexCoords(std::int8_t tileType, float& u0, float& v0, float& u1, float& v1, float& u2, float& v2)
 {
