@@ -59,6 +59,9 @@ std::vector<SampleFile> SampleFiles()
         files.push_back({std::string("Meshes/") + facetNames[level] + ".DAW",
                          [level](const std::string& p) { return WriteFacetFile(p, level); }});
     }
+    for (const SampleTexture& t : SampleTextures()) {
+        files.push_back({t.name, [t](const std::string& p) { return WriteDds(p, t.format, t.size, t.levels, t.pattern); }});
+    }
     return files;
 }
 

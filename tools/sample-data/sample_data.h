@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/sample-data/dds_writer.h"
 #include "tools/sample-data/geometry.h"
 
 namespace sample_data {
@@ -142,6 +143,16 @@ struct TerrainFace {
 // The heights come from one height per patch grid point, zero on the edges.
 std::array<TerrainFace, PATCH_TRIANGLES> SampleTerrainFaces(int level);
 bool WriteFacetFile(const std::string& path, int level);
+
+// --- textures/: the texture set, with Weapons/ and Explosions/ ---
+struct SampleTexture {
+    std::string name;  // relative to the output folder
+    DxtFormat format;
+    unsigned size;    // square, a power of two
+    unsigned levels;  // 1, or the full mip chain down to 1 x 1
+    TexturePattern pattern;
+};
+std::vector<SampleTexture> SampleTextures();
 
 // Writes every sample file into folder (created if missing). On failure returns
 // false with a message in *error (when given).
