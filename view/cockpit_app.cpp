@@ -152,6 +152,7 @@ HRESULT CockpitApplication::FreeDeviceObjects()
     ReleaseAndClear(CloudTexture);
     for (IDirect3DTexture8*& texture : WeaponTextures) ReleaseAndClear(texture);
     for (IDirect3DTexture8*& texture : BlastTextures) ReleaseAndClear(texture);
+    ResourcesLoaded = 0;  // a new device loads the set again
     return S_OK;
 }
 

@@ -115,6 +115,6 @@ constexpr int CLOUD_PUFF_COUNT = 1200;
 struct CloudPuff {
     D3DXVECTOR3 Position;
     float Roll;                 // radians
-    float EyeDistanceSq;
+    float EyeDistanceSq = 1.0e6f;  // far until the first cloud pass
     std::int32_t Variant;       // 0..8
 };
