@@ -7,7 +7,9 @@
 #include "platform/sys/timing.h"
 #include "view/atmosphere.h"
 #include "view/cockpit_app.h"
+#include "view/draw_objects.h"
 #include "view/draw_vessels.h"
+#include "view/hud.h"
 #include "view/log_file.h"
 #include "view/state.h"
 
@@ -166,9 +168,9 @@ HRESULT CockpitApplication::DrawScene()
 
     DrawAtmosphere(*this);
     DrawVessels(*this);
-    // Universe objects in table order, the planet and terrain among them, go here.
+    DrawUniverseObjects(*this);
     DrawProjectiles(*this);
-    // The head-up display goes here.
+    DrawHud(*this, Atmosphere.VisibilityFactor, Atmosphere.SunElevation);
     Device->EndScene();
     return S_OK;
 }
