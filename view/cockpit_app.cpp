@@ -2,6 +2,7 @@
 
 #include "view/log_file.h"
 #include "view/state.h"
+#include "view/terrain.h"
 #include "view/universe.h"
 
 namespace {
@@ -148,6 +149,7 @@ HRESULT CockpitApplication::FreeDeviceObjects()
     ReleaseAndClear(CloudPuffBuffer);
     ReleaseAndClear(HorizonBuffer);
     for (IDirect3DVertexBuffer8*& buffer : TerrainPatchBuffers) ReleaseAndClear(buffer);
+    EmptyTerrainPatchCache();
     for (PolygonObject& object : PolygonObjects) ReleaseAndClear(object.VertexBuffer);
     ReleaseAndClear(CloudTexture);
     for (IDirect3DTexture8*& texture : WeaponTextures) ReleaseAndClear(texture);

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <random>
 
 #include "platform/sys/crt.h"
 #include "view/state.h"
@@ -214,35 +213,6 @@ TEST(TerrainPatch, EmptyingTheCacheFreesEverySlotAndTheNearestSlot)
     for (std::int16_t id : TerrainPatchIds) EXPECT_EQ(id, -1);
     EXPECT_EQ(NearestPatchSlot, -1);
     EXPECT_FALSE(FacetFileSharing(2).ready);
-}
-
-TEST(PlanetStep, StableOrderEqualsALiteralBubbleSort)
-{
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int> value(0, 40);  // many ties
-    float keys[300];
-    for (float& k : keys) k = static_cast<float>(value(random));
-    int bubble[300];
-    float sorted[300];
-    for (int i = 0; i < 300; ++i) {
-        bubble[i] = i;
-        sorted[i] = keys[i];
-    }
-    for (bool swapped = true; swapped;) {
-        swapped = false;
-        for (int i = 0; i + 1 < 300; ++i) {
-            if (sorted[i] > sorted[i + 1]) {
-                std::swap(sorted[i], sorted[i + 1]);
-                std::swap(bubble[i], bubble[i + 1]);
-                swapped = true;
-            }
-        }
-    }
-    int order[300];
-    ASSERT_TRUE(StableAscendingOrder(keys, 300, order));
-    for (int i = 0; i < 300; ++i) EXPECT_EQ(order[i], bubble[i]) << i;
-    keys[17] = NAN;
-    EXPECT_FALSE(StableAscendingOrder(keys, 300, order));
 }
 
 TEST(CloudPuffs, RuntimeGeneratorScattersFiveDrawsAPuffOnTheLayer)
