@@ -6,26 +6,33 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 std::atomic<int> LogFile{-1};
 std::atomic<std::int32_t> SessionOnline{0};
 std::atomic<std::int32_t> SetupConfirmed{0};
 std::atomic<std::int32_t> VerboseTrace{0};
 
+namespace {
+// Orders each line's write against the close: a handler thread never writes to a
+// descriptor that was closed (and maybe reused) meanwhile. Constant-initialised, so
+// usable before main.
+std::mutex g_logLock;
+}  // namespace
+
 // The log is opened before main, when other files' static objects may not be
 // constructed yet, so it uses the system calls directly and stores each "\n"
 // as CR LF itself (text mode).
 int OpenLogFile()
 {
-    int fd = crt::Open("logfile.txt", crt::O_WRONLY_ | crt::O_CREAT_ | crt::O_TRUNC_ | crt::O_TEXT_);
+    std::lock_guard<std::mutex> lock(g_logLock);
+    const int fd = crt::Open("logfile.txt", crt::O_WRONLY_ | crt::O_CREAT_ | crt::O_TRUNC_ | crt::O_TEXT_);
     LogFile.store(fd < 0 ? -1 : fd);
     return LogFile.load();
 }
 
-// Static records, constructed in this order before main and destroyed in reverse.
-namespace {
-[[maybe_unused]] const int g_logFileOpened = OpenLogFile();
-}  // namespace
+// Static records, constructed in this order before main and destroyed in reverse
+// (the program opens the log before them).
 ShipRecord Ships[MAX_VESSELS];
 PlanetRotationRecord PlanetRotation;
 PeerSlot PeerSlots[MAX_PEER_SLOTS];
@@ -34,7 +41,8 @@ UniverseClockRecord UniverseClock;
 
 void CloseLogFile()
 {
-    int fd = LogFile.exchange(-1);
+    std::lock_guard<std::mutex> lock(g_logLock);
+    const int fd = LogFile.exchange(-1);
     if (fd >= 0) crt::Close(fd);
 }
 
@@ -64,7 +72,8 @@ int WriteLogLineV(const char* format, va_list args)
         n = LOG_LINE_MAX;
         line[LOG_LINE_MAX - 1] = '\n';
     }
-    int fd = LogFile.load();
+    std::lock_guard<std::mutex> lock(g_logLock);
+    const int fd = LogFile.load();
     if (fd < 0) return -1;
     // Text mode: each "\n" stored as CR LF, the whole line in one write.
     const int w = crt::Write(fd, line, static_cast<unsigned>(n));

@@ -94,9 +94,11 @@ extern std::atomic<int> LogFile;
 constexpr int LOG_LINE_MAX = 111;
 
 // Opens "logfile.txt" in the working folder (write-only, created or truncated,
-// text mode) into LogFile; runs once before main. Returns the descriptor or -1.
+// text mode) into LogFile; the program runs it once before main. Returns the
+// descriptor or -1.
 int OpenLogFile();
-// Closes LogFile (shut-down).
+// Closes LogFile (shut-down). A line written meanwhile is either complete before the
+// close or not written at all; later lines are dropped.
 void CloseLogFile();
 // Formats one line into a 112-byte buffer and writes it with one write call.
 // A line that does not fit is cut to LOG_LINE_MAX characters and still ends in

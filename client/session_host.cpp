@@ -36,6 +36,16 @@ void RelayToOtherPeers(DPNID sender, const void* data, DWORD size, bool guarante
 
 void SendStatusTo(DPNID to, const StatusPacket& p) { SendToPeer(to, &p, sizeof p, true, 0); }
 
+// True when the player holds one of the slots (it has registered).
+bool HoldsSlot(DPNID player)
+{
+    for (PeerSlot& slot : PeerSlots) {
+        ScopedSection lock(slot.lock);
+        if (slot.occupied && slot.dpnid == player) return true;
+    }
+    return false;
+}
+
 // The console lines of joining and leaving keep their "%0.8x" as written.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
@@ -48,8 +58,7 @@ void OnDestroyPlayer(const DPNMSG_DESTROY_PLAYER* m)
 {
     std::printf("[%06i] DPNID peer program disconnected:  %0.8x\n", ConsoleSeconds(), m->dpnidPlayer);
     bool found = false;
-    // Normally one slot; a view that registered twice holds both, and each is freed.
-    for (int i = 0; i < MAX_PEER_SLOTS; ++i) {
+    for (int i = 0; i < MAX_PEER_SLOTS && !found; ++i) {
         PeerSlot& slot = PeerSlots[i];
         std::uint32_t value = 0;
         std::uint8_t propulsion = 0;
@@ -102,6 +111,8 @@ void SendInitialState(DPNID to)
 
 void OnRegistration(DPNID sender, const BYTE* data, const StatusPacket& p)
 {
+    // A view that holds a slot already gets no second one (nor another initial state).
+    if (HoldsSlot(sender)) return;
     const bool wantsPropulsion = p.W != 0.0f;
     bool refused = false;
     if (wantsPropulsion) {
@@ -162,15 +173,17 @@ bool FiniteWhereUsed(const StatusPacket& p)
 
 void OnStatus(DPNID sender, const BYTE* data, const StatusPacket& p)
 {
-    if (!FiniteWhereUsed(p)) return;
+    if (p.Type == STATUS_SHUTDOWN) {
+        OnRegistration(sender, data, p);
+        return;
+    }
+    // Reports count only from a view that has registered.
+    if (!FiniteWhereUsed(p) || !HoldsSlot(sender)) return;
     const std::uint8_t own = OwnVessel();
     StatusPacket relay = p;
     relay.Vessel = own;
     ShipRecord& s = Ships[own];
     switch (p.Type) {
-    case STATUS_SHUTDOWN:
-        OnRegistration(sender, data, p);
-        break;
     case STATUS_POSITION: {
         RelayToOtherPeers(sender, &relay, sizeof relay, false, 1000, p.Type);
         ScopedSection ship(s.lock);
@@ -225,7 +238,7 @@ void OnReceive(const DPNMSG_RECEIVE* m)
         EventPacket e;
         ReadEventPacket(m->pReceiveData, size, &e);
         if (VerboseTrace.load() == 1) std::printf("%iBf%i ", e.Kind, e.Vessel);
-        if (e.Kind == EVENT_PROJECTILE) SendToServer(&e, EVENT_PACKET_SIZE, true, 0);
+        if (e.Kind == EVENT_PROJECTILE && HoldsSlot(m->dpnidSender)) SendToServer(&e, EVENT_PACKET_SIZE, true, 0);
         break;
     }
     default:
@@ -251,7 +264,12 @@ HRESULT HostSession()
     desc.dwFlags = DPNSESSION_CLIENT_SERVER;
     desc.guidApplication = PeerApplicationGuid;
     desc.pwszSessionName = const_cast<WCHAR*>(u"Peer to Peer");
-    hr = DirectPlayServer->Host(&desc, &DeviceAddress, 1, nullptr, nullptr, nullptr, 0);
+    // The views run on this machine: the session listens on the loopback interface only.
+    IDirectPlay8Address* loopback = nullptr;
+    hr = DeviceAddress->Duplicate(&loopback);
+    if (SUCCEEDED(hr)) hr = loopback->AddComponent(DPNA_KEY_HOSTNAME, u"127.0.0.1", sizeof(u"127.0.0.1"), DPNA_DATATYPE_STRING);
+    if (SUCCEEDED(hr)) hr = DirectPlayServer->Host(&desc, &loopback, 1, nullptr, nullptr, nullptr, 0);
+    if (loopback != nullptr) loopback->Release();
     if (FAILED(hr)) {
         std::printf("[Error!] Failed on Host:  %X\n", Hex(hr));
         return hr;

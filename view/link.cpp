@@ -234,11 +234,11 @@ void HandleStatusPacket(const StatusPacket& p)
         break;
     }
     if (p.Type > STATUS_TYPE_LAST || !IsVesselIndex(p.Vessel)) return;
-    // Positions, velocities, attitudes and rates that are not numbers never reach a
-    // vessel (a bad ground radius or sample time is bounded where it is used).
+    // Positions, velocities, ground radii, attitudes and rates that are not numbers
+    // never reach a vessel (a bad sample time is bounded where it is used).
     const bool finite = std::isfinite(p.X) && std::isfinite(p.Y) && std::isfinite(p.Z);
     if (!finite && p.Type != STATUS_PLAYER_ONLINE && p.Type != STATUS_PLAYER_OFFLINE) return;
-    if (p.Type == STATUS_ATTITUDE && !std::isfinite(p.W)) return;
+    if ((p.Type == STATUS_ATTITUDE || p.Type == STATUS_VELOCITY) && !std::isfinite(p.W)) return;
 
     VesselState& vessel = Vessels[p.Vessel];
     switch (p.Type) {
@@ -254,8 +254,11 @@ void HandleStatusPacket(const StatusPacket& p)
     case STATUS_VELOCITY: {
         ScopedSection lock(vessel.Lock);
         vessel.Velocity = D3DXVECTOR3(p.X, p.Y, p.Z);
-        // Bounded as the console client bounds its own, so no vessel falls through.
-        vessel.GroundRadius = p.W >= REPORTED_GROUND_RADIUS_MIN ? p.W : REPORTED_GROUND_RADIUS_FALLBACK;
+        // Bounded below as the console client bounds its own, so no vessel falls
+        // through, and above so that none is thrown out to an absurd height.
+        vessel.GroundRadius = p.W < REPORTED_GROUND_RADIUS_MIN   ? REPORTED_GROUND_RADIUS_FALLBACK
+                              : p.W > REPORTED_GROUND_RADIUS_MAX ? REPORTED_GROUND_RADIUS_MAX
+                                                                 : p.W;
         break;
     }
     case STATUS_PLAYER_OFFLINE: {

@@ -20,6 +20,10 @@ constexpr float DEFAULT_GROUND_RADIUS = 2939.604f;
 // Lower bound for a reported ground radius, as the console client bounds its own.
 constexpr float REPORTED_GROUND_RADIUS_MIN = 1000.0f;
 constexpr float REPORTED_GROUND_RADIUS_FALLBACK = 2939.601f;
+// Upper bound for a reported ground radius: the top of the atmosphere, 63 km above
+// the surface, where the terrain under the own vessel is no longer measured; no
+// terrain reaches it.
+constexpr float REPORTED_GROUND_RADIUS_MAX = 3002.6f;
 constexpr float VESSEL_MODEL_SCALE = 0.001f;
 constexpr float VESSEL_HIT_RADIUS = 0.038f;
 

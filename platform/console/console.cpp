@@ -231,10 +231,17 @@ bool LocaleIsUtf8()
 std::string ToTerminalText(const char* text)
 {
     if (text == nullptr) return "";
-    if (!Utf8Terminal(STDOUT_FILENO)) return text;
+    const bool utf8 = Utf8Terminal(STDOUT_FILENO);
     std::string out;
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
-        AppendUtf8(out, Windows1252ToUnicode(*c));
+        const char16_t cp = Windows1252ToUnicode(*c);
+        if (IsControlCharacter(cp)) {
+            out += kControlPlaceholder;  // never an escape sequence or a cursor move
+        } else if (utf8) {
+            AppendUtf8(out, cp);
+        } else {
+            out += static_cast<char>(*c);
+        }
     }
     return out;
 }

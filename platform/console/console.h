@@ -35,8 +35,10 @@ int ReadKey();
 int ReadLine(char* buffer, int maxChars);
 
 // Windows-1252 text as it is to be written to standard output: converted to UTF-8
-// when standard output is a terminal whose locale is UTF-8, else unchanged (so a
-// pipe gets exactly the bytes that travelled).
+// when standard output is a terminal whose locale is UTF-8, else the bytes as they
+// travelled. Control characters (C0, DEL, and the C1 codes of the bytes 1252 leaves
+// undefined) become kControlPlaceholder either way.
+constexpr char kControlPlaceholder = '?';
 std::string ToTerminalText(const char* text);
 
 // The locale of the environment (LC_ALL, else LC_CTYPE, else LANG) names UTF-8.

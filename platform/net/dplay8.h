@@ -303,7 +303,8 @@ public:
     HRESULT SetServerInfo(const DPN_PLAYER_INFO* pdpnPlayerInfo, PVOID pvAsyncContext,
                           DPNHANDLE* phAsyncHandle, DWORD dwFlags);
     // Without a port in the device address the first free port of the session range
-    // is taken. The host's own player is created (create-player message) before
+    // is taken; with a "hostname" the session listens on that interface only, else
+    // on every one. The host's own player is created (create-player message) before
     // Host returns.
     HRESULT Host(const DPN_APPLICATION_DESC* pdnAppDesc, IDirectPlay8Address** prgpDeviceInfo,
                  DWORD cDeviceInfo, const DPN_SECURITY_DESC* pdnSecurity,

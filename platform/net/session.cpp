@@ -662,6 +662,11 @@ HRESULT SessionCore::Host(const DPN_APPLICATION_DESC* desc, IDirectPlay8Address*
     if (!netimpl::AddressIsIp(devices[0])) return DPNERR_INVALIDDEVICEADDRESS;
     if (phase_.load() != kRunning) return phase_.load() == kIdle ? DPNERR_UNINITIALIZED : DPNERR_ALREADYCLOSING;
     if (OnServiceThread()) return DPNERR_NOTALLOWED;
+    // A "hostname" in the device address binds the session to that interface only.
+    ENetAddress bindTo{ENET_HOST_ANY, 0};
+    std::string bindHost;
+    if (netimpl::AddressHostname(devices[0], &bindHost) && !Resolve(bindHost, 0, &bindTo))
+        return DPNERR_INVALIDDEVICEADDRESS;
     std::vector<std::uint16_t> ports;
     std::uint16_t port = 0;
     if (netimpl::AddressPort(devices[0], &port)) {
@@ -681,7 +686,7 @@ HRESULT SessionCore::Host(const DPN_APPLICATION_DESC* desc, IDirectPlay8Address*
     HRESULT hr = DPNERR_INVALIDDEVICEADDRESS;
     RunAndWait([&] {
         for (std::uint16_t p : ports) {
-            ENetAddress a{ENET_HOST_ANY, p};
+            ENetAddress a{bindTo.host, p};
             host_ = CreateHost(&a, tuning_.maxPeers);
             if (host_ != nullptr) {
                 port_.store(p);

@@ -28,6 +28,8 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* src, int srcLen
 // The code point of one Windows-1252 byte, and the byte of a code point (-1: none).
 char16_t Windows1252ToUnicode(unsigned char byte);
 int UnicodeToWindows1252(char16_t unit);
+// A control character: C0 (below U+0020), DEL or C1 (U+0080 to U+009F).
+constexpr bool IsControlCharacter(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp < 0xA0); }
 
 // UTF-8 and UTF-16.
 constexpr char32_t kReplacementCharacter = 0xFFFD;

@@ -379,7 +379,7 @@ HRESULT TestView::Handler(PVOID context, DWORD id, PVOID message)
     return S_OK;
 }
 
-HRESULT TestView::Join()
+HRESULT TestView::Join(const WCHAR* host)
 {
     HRESULT hr = CoCreateInstance(CLSID_DirectPlay8Client, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Client,
                                   reinterpret_cast<void**>(&client_));
@@ -389,12 +389,13 @@ HRESULT TestView::Join()
     DPN_APPLICATION_DESC desc{};
     desc.dwSize = sizeof desc;
     desc.guidApplication = PeerApplicationGuid;
-    IDirectPlay8Address* host = IDirectPlay8Address::Create();
-    host->SetSP(&CLSID_DP8SP_TCPIP);
-    host->AddComponent(DPNA_KEY_HOSTNAME, u"127.0.0.1", sizeof(u"127.0.0.1"), DPNA_DATATYPE_STRING);
+    IDirectPlay8Address* address = IDirectPlay8Address::Create();
+    address->SetSP(&CLSID_DP8SP_TCPIP);
+    address->AddComponent(DPNA_KEY_HOSTNAME, host, static_cast<DWORD>((std::u16string(host).size() + 1) * 2),
+                          DPNA_DATATYPE_STRING);
     IDirectPlay8Address* device = IDirectPlay8Address::Create();
     device->SetSP(&CLSID_DP8SP_TCPIP);
-    hr = client_->EnumHosts(&desc, host, device, nullptr, 0, 2, 100, 100, nullptr, nullptr, DPNENUMHOSTS_SYNC);
+    hr = client_->EnumHosts(&desc, address, device, nullptr, 0, 2, 100, 100, nullptr, nullptr, DPNENUMHOSTS_SYNC);
     IDirectPlay8Address* target = nullptr;
     {
         std::lock_guard<std::mutex> lock(answersMutex_);
@@ -405,7 +406,7 @@ HRESULT TestView::Join()
                                : client_->Connect(&desc, target, device, nullptr, nullptr, nullptr, 0, nullptr,
                                                   nullptr, DPNCONNECT_SYNC);
     }
-    host->Release();
+    address->Release();
     device->Release();
     return hr;
 }

@@ -106,8 +106,8 @@ private:
 class TestView {
 public:
     ~TestView();
-    // Enumerates the local session and connects to it.
-    HRESULT Join();
+    // Enumerates the local session at the host address and connects to it.
+    HRESULT Join(const WCHAR* host = u"127.0.0.1");
     HRESULT Send(const void* data, DWORD size, bool guaranteed, DWORD timeoutMs = 0);
     HRESULT SendStatus(const StatusPacket& p, bool guaranteed, DWORD timeoutMs = 0);
     // Registration as a view program sends it: X 1.0, Y 142.0, Z 1.0, W propulsion.

@@ -233,6 +233,49 @@ TEST(ClientSession, RegistrationSlotsPropulsionAndLeaveNotices)
     s.Leave();
 }
 
+// Reports count only from a registered view, a view holds one slot at most, and the
+// session is reached on the loopback interface only.
+TEST(ClientSession, UnregisteredViewsAndRepeatedRegistrationsTakeNothing)
+{
+    Session s;
+    ASSERT_TRUE(s.Up()) << s.client.Output();
+    TestView far;
+    EXPECT_NE(far.Join(u"127.0.0.2"), S_OK);
+
+    TestView early, other;
+    ASSERT_EQ(early.Join(), S_OK);
+    // Before registering: every kind of report, marked by X = 7.
+    for (std::uint8_t type : {STATUS_VELOCITY, STATUS_CONFIGURATION, STATUS_ATTITUDE, STATUS_RATES, STATUS_POSITION})
+        ASSERT_EQ(early.SendStatus(MakeStatusPacket(type, 0, 7.0f, 0.5f, 0.5f, 2950.0f), true), S_OK);
+    const EventPacket shot = MakeProjectilePacket(0, ProjectileRecord{{7, 7, 7}, {0, 0, 0}, 1.0f});
+    ASSERT_EQ(early.Send(&shot, sizeof shot, true), S_OK);
+    ASSERT_EQ(early.Register(false), S_OK);
+    ASSERT_TRUE(early.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_SETUP_COMPLETE); }));
+    // Registering again takes no second slot: the next view still gets one.
+    ASSERT_EQ(early.Register(false), S_OK);
+    ASSERT_TRUE(s.Attach(other, false));
+    EXPECT_TRUE(IsStatus(other.inbox.All().back(), STATUS_SETUP_COMPLETE));
+    EXPECT_NE(s.client.WaitFor("] Peer program application instance assigned slot:  1\n"), npos) << s.client.Output();
+
+    const StatusPacket marker = MakeStatusPacket(STATUS_RATES, 0, 9.0f, 9.0f, 9.0f, 9.0f);
+    ASSERT_EQ(early.SendStatus(marker, true), S_OK);
+    ASSERT_TRUE(s.server.inbox.WaitFor([](const Received& r) { return IsStatus(r, STATUS_RATES) && r.Status().X == 9.0f; }));
+    std::size_t registrations = 0;
+    for (const Received& r : s.server.inbox.All()) {
+        // No shot (82 bytes) and no report marked 7 passed on.
+        EXPECT_TRUE(r.data.size() == 20 && r.Status().X != 7.0f) << r.data.size() << " type " << int(r.data[0]);
+        registrations += IsStatus(r, STATUS_SHUTDOWN) ? 1 : 0;
+    }
+    EXPECT_EQ(registrations, 2u);
+    for (const Received& r : other.inbox.All()) EXPECT_NE(r.Status().X, 7.0f) << int(r.data[0]);
+    std::size_t dumps = 0;
+    for (const Received& r : early.inbox.All()) dumps += IsStatus(r, STATUS_SETUP_COMPLETE) ? 1 : 0;
+    EXPECT_EQ(dumps, 1u);
+    EXPECT_EQ(s.scratch.ReadFile("logfile.txt").find("4fP"), npos);
+    EXPECT_EQ(s.client.Count("] Peer program application instance assigned slot:  "), 2u);
+    s.Leave();
+}
+
 TEST(ClientSession, ViewReportsGoToTheServerAndTheOtherViewWithTheirModes)
 {
     Session s;
@@ -422,6 +465,35 @@ TEST(ClientSession, ConsoleKeys)
     EXPECT_TRUE(view.inbox.All().back().guaranteed);
     s.client.Type("x");
     EXPECT_EQ(s.client.WaitExit(), 0);
+}
+
+// The user leaves while the server floods the client with position reports: every
+// one of them is logged whole or not at all, and the process ends cleanly (under
+// ThreadSanitizer too: the close of the log is ordered with the handlers' writes).
+TEST(ClientSession, ExitUnderAFloodOfPositionReports)
+{
+    Session s;
+    ASSERT_TRUE(s.Up()) << s.client.Output();
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            s.server.SendStatus(MakeStatusPacket(STATUS_POSITION, 4, 1.0f, 2.0f, 3.0f, 5.0f), false);
+            if (i % 20 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const bool flowing = FileHas(s.scratch, "logfile.txt", "2fS x1.000 y2.000 z3.000 4@5.000\r\n");
+    s.client.Type("\x1b");
+    const bool waiting = s.client.WaitFor("Press any key to exit...") != npos;
+    s.client.Type(" ");
+    const int status = s.client.WaitExit();
+    stop.store(true);
+    flood.join();
+    ASSERT_TRUE(flowing);
+    ASSERT_TRUE(waiting) << s.client.Output();
+    EXPECT_EQ(status, 0) << s.client.Output();
+    const std::string log = s.scratch.ReadFile("logfile.txt");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
 }
 
 TEST(ClientSession, LostServerSessionTellsTheViewsAndKeepsRunning)

@@ -122,6 +122,11 @@ std::string NextChat(ScriptedServer& server)
 
 // A chat line from the server in Windows-1252: "café € “ok”".
 const char kChat1252[] = "caf\xE9 \x80 \x93ok\x94";
+// One that would clear the screen, write the clipboard and overwrite its own line,
+// and the same as it is to be shown: each control byte (ESC, BEL, CR, DEL, and 0x81,
+// which 1252 leaves a C1 control) one question mark.
+const char kHostileChat[] = "a\x1b[2Jb\x1b]52;c;eA==\x07" "c\rd\x7f\x81\xE9";
+const char kHostileShown[] = "a?[2Jb?]52;c;eA==?c?d??";
 
 TEST(ClientTerminal, ChatIsWindows1252OnTheWireAndUtf8OnAUtf8Terminal)
 {
@@ -154,6 +159,10 @@ TEST(ClientTerminal, ChatIsWindows1252OnTheWireAndUtf8OnAUtf8Terminal)
     const EventPacket chat = MakeChatPacket(3, kChat1252);
     ASSERT_EQ(server.Send(&chat, sizeof chat, true), S_OK);
     EXPECT_NE(client.WaitFor("         caf\xC3\xA9 \xE2\x82\xAC \xE2\x80\x9Cok\xE2\x80\x9D\r\n"), npos) << client.Output();
+    const EventPacket hostile = MakeChatPacket(3, kHostileChat);
+    ASSERT_EQ(server.Send(&hostile, sizeof hostile, true), S_OK);
+    EXPECT_NE(client.WaitFor(std::string("         ") + kHostileShown + "\xC3\xA9\r\n"), npos) << client.Output();
+    EXPECT_EQ(client.Output().find('\x1b'), npos);
 
     client.Type("\x1b");
     ASSERT_NE(client.WaitFor("Press any key to exit..."), npos);
@@ -180,6 +189,12 @@ TEST(ClientTerminal, ChatBytesPassUnchangedOnOtherTerminalsAndOnPipes)
         ASSERT_EQ(server.Send(&chat, sizeof chat, true), S_OK);
         EXPECT_NE(client.WaitFor(std::string("         ") + kChat1252 + (terminal ? "\r\n" : "\n")), npos)
             << client.Output();
+        const EventPacket hostile = MakeChatPacket(3, kHostileChat);
+        ASSERT_EQ(server.Send(&hostile, sizeof hostile, true), S_OK);
+        EXPECT_NE(client.WaitFor(std::string("         ") + kHostileShown + "\xE9" + (terminal ? "\r\n" : "\n")),
+                  npos)
+            << client.Output();
+        EXPECT_EQ(client.Output().find('\x1b'), npos);
         client.Type("\x1b");
         ASSERT_NE(client.WaitFor("Press any key to exit..."), npos);
         client.Type(" ");

@@ -2,10 +2,12 @@
 
 #include "client/ship_systems.h"
 
+#include "platform/sys/crt.h"
 #include "tests/client_core/test_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -83,8 +85,9 @@ TEST(ClientRecordsTest, EveryRecordIsZeroAtLoad)
 {
     EXPECT_TRUE(g_atLoad.nonZero.empty()) << testing::PrintToString(g_atLoad.nonZero);
     EXPECT_EQ(g_atLoad.flags, 0);
-    // The log was opened before main, in the folder the program started in.
-    EXPECT_TRUE(g_atLoad.logOpen);
+    // The program opens the log before main; the library alone opens none, so no
+    // test binary writes a log into the folder it starts in.
+    EXPECT_FALSE(g_atLoad.logOpen);
 }
 
 // Reopens the log inside a fresh folder for each test.
@@ -193,6 +196,35 @@ TEST_F(LogFileTest, ConcurrentWritersNeverInterleaveWithinALine)
         start = end + 2;
     }
     EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kLines));
+}
+
+// Writers flood the log while it is closed and the same descriptor number is taken
+// by the next file opened: nothing of theirs may land in that file.
+TEST_F(LogFileTest, LinesRacingTheCloseNeverReachTheFileOpenedAfterIt)
+{
+    for (int round = 0; round < 40; ++round) {
+        CloseLogFile();
+        ASSERT_GE(OpenLogFile(), 0);
+        std::atomic<bool> stop{false};
+        std::atomic<int> written{0};
+        std::vector<std::thread> writers;
+        for (int t = 0; t < 4; ++t) {
+            writers.emplace_back([&] {
+                while (!stop.load()) {
+                    if (WriteLogLine("2fS x1.000 y2.000 z3.000 4@5.000\n") > 0) written.fetch_add(1);
+                }
+            });
+        }
+        while (written.load() < 20) std::this_thread::yield();
+        const int fd = LogFile.load();
+        CloseLogFile();
+        const int other = crt::Open("other.txt", crt::O_WRONLY_ | crt::O_CREAT_ | crt::O_TRUNC_ | crt::O_BINARY_);
+        stop.store(true);
+        for (auto& w : writers) w.join();
+        ASSERT_EQ(other, fd);  // the lowest free number: the log's
+        crt::Close(other);
+        ASSERT_EQ(TestFolder::ReadFile("other.txt"), "") << round;
+    }
 }
 
 class TimeArithmeticTest : public testing::Test {

@@ -178,7 +178,8 @@ struct TestServer {
     IDirectPlay8Server* server = nullptr;
     DWORD port = 0;
 
-    HRESULT Start(const GUID& app, const WCHAR* name = u"Peer to Peer", DWORD fixedPort = 0, DWORD maxPlayers = 0)
+    HRESULT Start(const GUID& app, const WCHAR* name = u"Peer to Peer", DWORD fixedPort = 0, DWORD maxPlayers = 0,
+                  const char* bindHost = nullptr)
     {
         CoCreateInstance(CLSID_DirectPlay8Server, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Server,
                          reinterpret_cast<void**>(&server));
@@ -186,7 +187,7 @@ struct TestServer {
         if (FAILED(hr)) return hr;
         DPN_APPLICATION_DESC d = Desc(app, name);
         d.dwMaxPlayers = maxPlayers;
-        IDirectPlay8Address* device = NewAddress(nullptr, fixedPort);
+        IDirectPlay8Address* device = NewAddress(bindHost, fixedPort);
         hr = server->Host(&d, &device, 1, nullptr, nullptr, nullptr, 0);
         device->Release();
         if (FAILED(hr)) return hr;

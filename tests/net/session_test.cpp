@@ -296,6 +296,32 @@ TEST(SessionPorts, BusyPortMovesTheHostToTheNextAndEnumerationFindsIt)
     close(blocker);
 }
 
+TEST(SessionPorts, HostNamedInTheDeviceAddressIsTheOnlyInterfaceListenedOn)
+{
+    ShortTimeouts quick;
+    TestServer any;
+    ASSERT_EQ(any.Start(kAppA, u"any"), S_OK);
+    TestServer local;
+    ASSERT_EQ(local.Start(kAppB, u"local", 0, 0, "127.0.0.1"), S_OK);
+    TestServer bad;
+    EXPECT_EQ(bad.Start(kAppB, u"bad", 0, 0, "no.such.host.invalid"), DPNERR_INVALIDDEVICEADDRESS);
+
+    // 127.0.0.2 is this machine too, but not the interface the second session took.
+    TestClient far;
+    ASSERT_EQ(far.Enum(kAppB, "127.0.0.2", local.port, 2, 100, 100), S_OK);
+    EXPECT_EQ(far.rec.Count(DPN_MSGID_ENUM_HOSTS_RESPONSE), 0u);
+    EXPECT_NE(far.ConnectTo(kAppB, local.port, "127.0.0.2"), S_OK);
+    // A session on every interface answers there.
+    TestClient anyFar;
+    ASSERT_EQ(anyFar.Enum(kAppA, "127.0.0.2", any.port, 2, 100, 100), S_OK);
+    EXPECT_GE(anyFar.rec.Count(DPN_MSGID_ENUM_HOSTS_RESPONSE), 1u);
+
+    TestClient near;
+    ASSERT_EQ(near.Enum(kAppB, "127.0.0.1", local.port, 2, 100, 100), S_OK);
+    EXPECT_GE(near.rec.Count(DPN_MSGID_ENUM_HOSTS_RESPONSE), 1u);
+    EXPECT_EQ(near.ConnectTo(kAppB, local.port), S_OK);
+}
+
 TEST(SessionPorts, WholeRangeBusyFailsHost)
 {
     NetTuning saved = GetNetTuning();

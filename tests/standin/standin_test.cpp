@@ -263,6 +263,8 @@ TEST(Standin, ChatCommandTextGoesOutAsWindows1252)
     EXPECT_EQ(UniverseStandin::ChatTextFromCommand("\xC0\xAF"), "\xC0\xAF");         // overlong: not UTF-8
     EXPECT_EQ(UniverseStandin::ChatTextFromCommand("\xE2\x82"), "\xE2\x82");         // cut short
     EXPECT_EQ(UniverseStandin::ChatTextForLog("Gr\xFC\xDF" "e \x80"), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC");
+    // Control characters in the log are question marks: no escape sequence reaches a terminal.
+    EXPECT_EQ(UniverseStandin::ChatTextForLog("a\x1b[2J\x1b]0;t\x07\rb\x7f\x81\x9d"), "a?[2J?]0;t??b???");
 
     UniverseStandin standin(Quiet(1));
     ASSERT_EQ(standin.Start(), S_OK);

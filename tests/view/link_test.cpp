@@ -174,11 +174,30 @@ TEST_F(Link, VesselReports)
     Deliver(STATUS_VELOCITY, 4, 0.1f, 0.2f, 0.3f, 2941.5f);
     EXPECT_EQ(Vessels[4].Velocity, D3DXVECTOR3(0.1f, 0.2f, 0.3f));
     EXPECT_FLOAT_EQ(Vessels[4].GroundRadius, 2941.5f);
-    // Below 1000 km (or not a number) the ground radius is bounded as the console client does.
-    for (float w : {0.0f, 999.9f, -5000.0f, std::numeric_limits<float>::quiet_NaN()}) {
+    // Below 1000 km the ground radius is replaced as the console client does; above
+    // the top of the atmosphere (3002.6 km) it is held there.
+    const float tooHigh[] = {3002.7f, 1e30f, std::numeric_limits<float>::max()};
+    const float tooLow[] = {999.9f, 0.0f, -5000.0f, -1e30f};
+    for (float w : tooLow) {
         Deliver(STATUS_VELOCITY, 4, 0.1f, 0.2f, 0.3f, w);
-        EXPECT_FLOAT_EQ(Vessels[4].GroundRadius, 2939.601f) << w;
+        EXPECT_EQ(Vessels[4].GroundRadius, 2939.601f) << w;
     }
+    for (float w : tooHigh) {
+        Deliver(STATUS_VELOCITY, 4, 0.1f, 0.2f, 0.3f, w);
+        EXPECT_EQ(Vessels[4].GroundRadius, 3002.6f) << w;
+    }
+    for (float w : {1000.0f, 3002.6f}) {
+        Deliver(STATUS_VELOCITY, 4, 0.1f, 0.2f, 0.3f, w);
+        EXPECT_EQ(Vessels[4].GroundRadius, w);
+    }
+    // A radius that is not a number drops the whole report.
+    for (float w : {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                    std::numeric_limits<float>::quiet_NaN()}) {
+        Deliver(STATUS_VELOCITY, 4, 0.5f, 0.6f, 0.7f, w);
+        EXPECT_EQ(Vessels[4].GroundRadius, 3002.6f) << w;
+        EXPECT_EQ(Vessels[4].Velocity, D3DXVECTOR3(0.1f, 0.2f, 0.3f)) << w;
+    }
+    Deliver(STATUS_VELOCITY, 4, 0.1f, 0.2f, 0.3f, 2941.5f);
 
     Deliver(STATUS_ATTITUDE, 4, 0.1f, 0.2f, 0.3f, 0.9f);
     EXPECT_EQ(Vessels[4].Attitude, D3DXQUATERNION(0.1f, 0.2f, 0.3f, 0.9f));

@@ -158,7 +158,7 @@ std::string UniverseStandin::ChatTextFromCommand(const std::string& typed)
     if (!DecodeUtf8(typed, &points)) return typed;
     std::string out;
     for (const char32_t cp : points) {
-        if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) continue;
+        if (IsControlCharacter(cp)) continue;
         const int b = cp < 0x10000 ? UnicodeToWindows1252(static_cast<char16_t>(cp)) : -1;
         out += b < 0 ? '?' : static_cast<char>(b);
     }
@@ -169,7 +169,8 @@ std::string UniverseStandin::ChatTextForLog(const char* text)
 {
     std::string out;
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
-        AppendUtf8(out, Windows1252ToUnicode(*c));
+        const char16_t cp = Windows1252ToUnicode(*c);
+        AppendUtf8(out, IsControlCharacter(cp) ? U'?' : cp);
     }
     return out;
 }

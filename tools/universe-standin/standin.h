@@ -93,7 +93,7 @@ public:
     // character, '?' for characters Windows-1252 lacks, control characters left out;
     // anything else is taken as 8-bit text already and kept byte for byte.
     static std::string ChatTextFromCommand(const std::string& typed);
-    // Windows-1252 text from the wire as UTF-8, for the log.
+    // Windows-1252 text from the wire as UTF-8, for the log; control characters as '?'.
     static std::string ChatTextForLog(const char* text);
 
 private:
