@@ -320,6 +320,13 @@ TEST_F(SampleDataTest, ModelsAreClosedOutwardFacingTriangleLists)
     auto station = Extent(ReadModel(Slurp(folder_ / "Meshes/O-4.DAW")));
     EXPECT_NEAR(std::max({station[3] - station[0], station[4] - station[1], station[5] - station[2]}), 80.0f, 5.0f);
 
+    // The city at the station's scale, its towers rising along +y.
+    auto city = Extent(ReadModel(Slurp(folder_ / "Meshes/deois.DAW")));
+    EXPECT_NEAR(city[3] - city[0], 80.0f, 5.0f);
+    EXPECT_NEAR(city[5] - city[2], 80.0f, 5.0f);
+    EXPECT_GT(city[4], 4 * -city[1]);
+    EXPECT_LT(city[4] - city[1], 20.0f);
+
     for (const FileVertex& v : ReadModel(Slurp(folder_ / "Meshes/lightsph.DAW"))) {
         EXPECT_NEAR(std::hypot(v.p[0], v.p[1], v.p[2]), 1.0, 1e-6);
     }

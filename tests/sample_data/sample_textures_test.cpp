@@ -130,6 +130,42 @@ constexpr std::uint32_t kBlack = 0xFF000000u, kWhite = 0xFFFFFFFFu;
 
 bool PowerOfTwo(UINT n) { return n != 0 && (n & (n - 1)) == 0; }
 
+TEST(SampleDdsWriter, LevelsDecodeToThePatternExactly)
+{
+    // Colour by quarter (constant over every block down to 8 x 8), alpha by
+    // sixteenths of the width: texel column x of the 16-texel level has x.
+    sample_data::TexturePattern pattern{
+        [](double u, double v) {
+            const std::uint16_t quarters[4] = {0xF800, 0x07E0, 0x001F, 0xFFFF};
+            return sample_data::Colour565{quarters[(u < 0.5 ? 0 : 1) + (v < 0.5 ? 0 : 2)]};
+        },
+        [](double u, double) { return static_cast<int>(u * 16); }};
+    const std::uint32_t quarterArgb[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+    for (auto format : {sample_data::DxtFormat::DXT1, sample_data::DxtFormat::DXT3}) {
+        bool dxt3 = format == sample_data::DxtFormat::DXT3;
+        std::vector<std::uint8_t> file = sample_data::EncodeDds(format, 16, 5, pattern);
+        DdsImage image;
+        std::string error;
+        ASSERT_TRUE(ReadDds(file.data(), file.size(), &image, &error)) << error;
+        EXPECT_EQ(image.format, dxt3 ? D3DFMT_DXT3 : D3DFMT_DXT1);
+        ASSERT_EQ(image.levels.size(), 5u);
+        EXPECT_EQ(file.size(), 128u + (dxt3 ? 16u : 8u) * (16 + 4 + 1 + 1 + 1));
+        for (UINT side : {16u, 8u}) {
+            const DdsLevel& level = image.levels[side == 16 ? 0 : 1];
+            ASSERT_EQ(level.width, side);
+            for (UINT y = 0; y < side; ++y) {
+                for (UINT x = 0; x < side; ++x) {
+                    std::uint32_t alpha = dxt3 ? 0x11u * (16 / side * x + (side == 8 ? 1 : 0)) : 0xFFu;
+                    std::uint32_t rgb = quarterArgb[(x < side / 2 ? 0 : 1) + (y < side / 2 ? 0 : 2)];
+                    EXPECT_EQ(level.argb[y * side + x], alpha << 24 | rgb) << side << ": " << x << "," << y;
+                }
+            }
+        }
+        // The 1 x 1 level: one texel, sampled at the centre (white quarter).
+        EXPECT_EQ(image.levels[4].argb[0] & 0xFFFFFF, 0xFFFFFFu);
+    }
+}
+
 TEST_F(SampleTextures, EveryRowLoadsWhereTheProgramLooks)
 {
     struct Row {

@@ -11,15 +11,6 @@ Colour565 Colour565::Nearest(int r, int g, int b)
     return {static_cast<std::uint16_t>(q(r, 31) << 11 | q(g, 63) << 5 | q(b, 31))};
 }
 
-std::uint32_t Colour565::Argb() const
-{
-    unsigned r = bits >> 11, g = (bits >> 5) & 63, b = bits & 31;
-    r = r << 3 | r >> 2;
-    g = g << 2 | g >> 4;
-    b = b << 3 | b >> 2;
-    return 0xFF000000u | r << 16 | g << 8 | b;
-}
-
 namespace {
 
 void Put16(std::vector<std::uint8_t>& out, std::uint16_t v)

@@ -9,11 +9,10 @@
 
 namespace sample_data {
 
-// A 565 colour and its exact 8-bit expansion (0xAARRGGBB, alpha 255).
+// A 565 colour.
 struct Colour565 {
     std::uint16_t bits = 0;
     static Colour565 Nearest(int r, int g, int b);  // 0..255 channels
-    std::uint32_t Argb() const;
 };
 
 enum class DxtFormat { DXT1, DXT3 };

@@ -220,17 +220,17 @@ std::vector<ModelVertex> Tactical()
     return list;
 }
 
-// The city: a base slab under a 7 x 7 grid of towers rising along +y,
-// tallest near the middle (kilometres).
+// The city, at the station's scale (it carries the station's lights): a base
+// slab under a 9 x 9 grid of towers rising along +y, tallest near the middle.
 std::vector<ModelVertex> City()
 {
     std::vector<ModelVertex> list;
-    AppendPart(list, Box({0, -0.03, 0}, 1.6, 0.03, 1.6));
-    for (int i = 0; i < 7; ++i) {
-        for (int j = 0; j < 7; ++j) {
-            double x = (i - 3) * 0.4, z = (j - 3) * 0.4;
-            double h = 0.04 + 0.3 * std::exp(-(x * x + z * z)) * (0.6 + 0.4 * std::sin(3.0 * i + 5.0 * j));
-            AppendPart(list, Box({x, (h - 0.01) / 2, z}, 0.12, (h + 0.01) / 2, 0.12));
+    AppendPart(list, Box({0, -0.5, 0}, 40, 0.5, 40));
+    for (int i = 0; i < 9; ++i) {
+        for (int j = 0; j < 9; ++j) {
+            double x = (i - 4) * 9.0, z = (j - 4) * 9.0;
+            double h = 1 + 7 * std::exp(-(x * x + z * z) / 600) * (0.6 + 0.4 * std::sin(3.0 * i + 5.0 * j));
+            AppendPart(list, Box({x, (h - 0.2) / 2, z}, 2.5, (h + 0.2) / 2, 2.5));
         }
     }
     return list;

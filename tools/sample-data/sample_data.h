@@ -106,7 +106,7 @@ enum SampleModelId {
     MODEL_PLANET_SPHERE,  // sphere: the planet's 4500 facets
     MODEL_FAR_SPHERE,     // farspher
     MODEL_LIGHT_SPHERE,   // lightsph: unit sphere on the origin
-    MODEL_CITY,           // deois
+    MODEL_CITY,           // deois: a city about 80 across, at the station's scale
     MODEL_TACTICAL,       // tactical station
 };
 // Every triangle is wound so that (v1 - v0) x (v2 - v0) and the normals point
