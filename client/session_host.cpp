@@ -187,7 +187,11 @@ void OnStatus(DPNID sender, const BYTE* data, const StatusPacket& p)
     case STATUS_POSITION: {
         RelayToOtherPeers(sender, &relay, sizeof relay, false, 1000, p.Type);
         ScopedSection ship(s.lock);
-        StoreReportedPosition(own, p.X, p.Y, p.Z, VesselUniverseTime(s) - p.W);
+        // Both times are seconds within an hour: the difference is taken the short way
+        // round it, so a report from just across the hour moves the vessel by seconds.
+        float d = std::fmod(VesselUniverseTime(s) - p.W + 1800.0f, 3600.0f);
+        if (d < 0.0f) d += 3600.0f;
+        StoreReportedPosition(own, p.X, p.Y, p.Z, d - 1800.0f);
         break;
     }
     case STATUS_VELOCITY: {

@@ -360,7 +360,10 @@ void FireWeapon()
         shot.FrameCounter = static_cast<std::uint8_t>(crt::Rand() * 19 / 32767);
         shot.Position = position;
         shot.Velocity = launch + velocity;
-        shot.LaunchTime = UniverseSecondsAtSetup.load() + lastUpdate - LocalTimeAtSetup.load();
+        // Seconds within the hour, as every universe time on the wire.
+        float launch = std::fmod(UniverseSecondsAtSetup.load() + lastUpdate - LocalTimeAtSetup.load(), 3600.0f);
+        if (launch < 0.0f) launch += 3600.0f;
+        shot.LaunchTime = launch;
         shot.Owner = own;
         const EventPacket packet = MakeProjectilePacket(own, RecordOf(shot));
         SendPacket(&packet, EVENT_PACKET_SIZE, 1, 0);

@@ -4,7 +4,7 @@
 #include "platform/ui/window.h"
 #include "view/controller.h"
 #include "view/state.h"
-#include "view_test_support.h"
+#include "fly_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,7 @@ protected:
     }
     void TearDown() override
     {
-        ReleaseGameController();
+        flytest::DropController();
         EXPECT_EQ(fake->liveObjects, 0);
         SetMessageBoxRecorder(nullptr);
         RemoveFakeInput();
@@ -118,7 +118,7 @@ TEST_F(GameControllerTest, MissingControllerAndTooFewActuatorsStopWithTheirBoxes
     EXPECT_EQ(g_boxes[0].text, "Game controller not found. Check the device or disable it in the configuration.");
     EXPECT_EQ(g_boxes[0].caption, "Fatal Error!");
     EXPECT_EQ(g_boxes[0].type, MB_ICONERROR);
-    ReleaseGameController();
+    flytest::DropController();
 
     g_boxes.clear();
     fake->controllers = {Stick("One axis", true, 1)};
@@ -136,7 +136,7 @@ TEST_F(GameControllerTest, FailingCallsAndMissingEffectsEndTheSetUp)
     fake->controllers = {Stick("Wheel", true)};
     fake->failures["SetCooperativeLevel"] = DIERR_INVALIDPARAM;
     EXPECT_EQ(InitGameController(nullptr), DIERR_INVALIDPARAM);
-    ReleaseGameController();
+    flytest::DropController();
 
     fake->failures.clear();
     fake->effectsComeBackNull = true;

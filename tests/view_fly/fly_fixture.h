@@ -21,6 +21,16 @@ inline void ResetFlightState()
     Controller = GameController{};
 }
 
+// Releases the controller as the program does at exit, then the two effects the
+// program leaves to the end of the process.
+inline void DropController()
+{
+    ReleaseGameController();
+    if (Controller.constantForce != nullptr) Controller.constantForce->Release();
+    if (Controller.squareWave != nullptr) Controller.squareWave->Release();
+    Controller = GameController{};
+}
+
 // Own vessel 3, level on nothing in particular: identity attitude and world matrix.
 inline void MakeOwnVessel(std::uint8_t own = 3)
 {

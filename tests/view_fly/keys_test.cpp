@@ -261,6 +261,8 @@ TEST_F(CockpitKeys, LiftImpulsesTurnWithTheVessel)
 
 TEST_F(CockpitKeys, ContextMenuIsTakenWithoutAPopup)
 {
+    RegisterFrameworkResources();
+    app_->Windowed = TRUE;   // where the framework would show its popup menu
     EXPECT_EQ(SendMessageA(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window_), PointToLParam(10, 10)), 0);
     InjectMouseButton(window_, 1, true, 10, 10);
     InjectMouseButton(window_, 1, false, 10, 10);

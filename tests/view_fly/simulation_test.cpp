@@ -16,7 +16,7 @@ protected:
     void SetUp() override { flytest::ResetFlightState(); }
     void TearDown() override
     {
-        ReleaseGameController();
+        flytest::DropController();
         RemoveFakeInput();
     }
     // A frame at time t without the device, the sleep or the first-frame hook.
@@ -474,4 +474,20 @@ TEST_F(SimulationTest, NoReportsWithoutPropulsion)
     for (int k = 0; k < 180; ++k) ASSERT_EQ(Frame(static_cast<float>(k) / 60.0f, 1.0f / 60.0f), S_OK);
     EXPECT_TRUE(viewtest::Recorder().sent.empty());
     EXPECT_EQ(prepared, 1);
+}
+
+TEST_F(SimulationTest, ShotFiredAfterTheHourCarriesItsTimeWithinTheHour)
+{
+    flytest::MakeOwnVessel(3);
+    UniverseSecondsAtSetup = 3599.0f;
+    LocalTimeAtSetup = 1.0f;
+    Vessels[3].LastUpdate = 3.5f;   // 3601.5 universe seconds
+    FireWeapon();
+    EXPECT_FLOAT_EQ(Projectiles[0].LaunchTime, 1.5f);
+    ASSERT_EQ(viewtest::Recorder().sent.size(), 1u);
+    EventPacket e;
+    std::memcpy(&e, viewtest::Recorder().sent[0].bytes.data(), sizeof e);
+    float sentTime;
+    std::memcpy(&sentTime, e.Payload + 24, sizeof sentTime);
+    EXPECT_FLOAT_EQ(sentTime, 1.5f);
 }
