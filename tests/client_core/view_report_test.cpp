@@ -32,9 +32,19 @@ double ReportedAt(float vesselTime, float sampleTime)
     m.dpnidSender = 0x1234;
     m.pReceiveData = reinterpret_cast<BYTE*>(&p);
     m.dwReceiveDataSize = STATUS_PACKET_SIZE;
+    {
+        ScopedSection slot(PeerSlots[0].lock);   // the view has registered
+        PeerSlots[0].occupied = 1;
+        PeerSlots[0].dpnid = m.dpnidSender;
+    }
     SessionOnline.store(1);   // no server object: nothing is relayed
     PeerMessageHandler(nullptr, DPN_MSGID_RECEIVE, &m);
     SessionOnline.store(0);
+    {
+        ScopedSection slot(PeerSlots[0].lock);
+        PeerSlots[0].occupied = 0;
+        PeerSlots[0].dpnid = 0;
+    }
     ScopedSection ship(s.lock);
     return s.doublePosition[0];
 }
