@@ -1,0 +1,254 @@
+// The universe object loop on a recording device and in pixels: stations and city
+// near and far, fog along the loop, sky box, sun, horizon ring and clouds.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "tests/view_draw/draw_scene_support.h"
+#include "view/draw_objects.h"
+#include "view/terrain.h"
+#include "view/universe.h"
+
+namespace {
+
+struct Drawn {
+    D3DXMATRIX world;
+    IDirect3DBaseTexture8* texture0 = nullptr;
+    IDirect3DVertexBuffer8* stream = nullptr;
+    DWORD start = 0, count = 0, mag = 0, fog = 0;
+    D3DMATERIAL8 material{};
+};
+
+class ObjectLoop : public SceneTest {
+protected:
+    void SetUp() override
+    {
+        SceneTest::SetUp();
+        if (HasFatalFailure()) return;
+        for (int m : {POLYGON_STATION, POLYGON_FAR_SPHERE, POLYGON_LIGHT_SPHERE, POLYGON_DEOIS, POLYGON_TACTICAL})
+            SetModel(m, FacingSquare());
+        app_->PolygonObjects[POLYGON_STATION].NavLightCount = 2;
+        app_->PolygonObjects[POLYGON_STATION].NavLights =
+            new NavLight[2]{{{0, 0, 31}, 1, 1, 1, 0x0d}, {{-3, -3, -39}, 1, 0, 0, 0xff}};
+        for (UniverseObject& o : UniverseObjects) o = UniverseObject{};
+        HomeObjectIndex = 3;  // its kind is set where the planet takes part
+        Vessels[0].Landed = 0;
+        Atmosphere.FrameSunDirection = {0, 1, 0};
+        app_->SunLight.Type = D3DLIGHT_DIRECTIONAL;
+        app_->SunLight.Diffuse = {0.9f, 0.95f, 1.0f, 0};
+        app_->SunLight.Ambient = {0.13f, 0.05f, 0.15f, 0};
+        recorder_->onCall = [this](const DeviceCall& c) {
+            if (c.name != "DrawPrimitive") return;
+            Drawn d;
+            d.start = c.args[1];
+            d.count = c.args[2];
+            device_->GetTransform(D3DTS_WORLD, &d.world);
+            d.texture0 = StageTexture(0);
+            UINT stride = 0;
+            device_->GetStreamSource(0, &d.stream, &stride);
+            if (d.stream) d.stream->Release();
+            device_->GetTextureStageState(0, D3DTSS_MAGFILTER, &d.mag);
+            device_->GetRenderState(D3DRS_FOGENABLE, &d.fog);
+            device_->GetMaterial(&d.material);
+            draws_.push_back(d);
+        };
+    }
+    // A station at viewer distance d along +z, beacon bits showing both lights.
+    UniverseObject& Station(int index, float d, std::uint8_t model)
+    {
+        UniverseObject& o = UniverseObjects[index];
+        o.Kind = KIND_STATION;
+        o.PolygonObject = model;
+        o.BeaconBits = 0x01;
+        o.Distance = 3339.6f;
+        o.Position = {0, 3339.6f, 0};
+        D3DXMatrixTranslation(&o.WorldMatrix, 0, 0, d);
+        return o;
+    }
+    IDirect3DVertexBuffer8* Stream(int model) { return app_->PolygonObjects[model].VertexBuffer; }
+    std::vector<DWORD> FogSwitches()
+    {
+        std::vector<DWORD> out;
+        for (const DeviceCall& c : recorder_->Named("SetRenderState"))
+            if (c.args[0] == D3DRS_FOGENABLE) out.push_back(c.args[1]);
+        return out;
+    }
+    std::vector<Drawn> draws_;
+};
+
+TEST_F(ObjectLoop, NavLightSizeMeetsAtNineteenKilometres)
+{
+    EXPECT_NEAR(StationNavLightSize(19.0f), 0.87177979f, 1e-6f);   // 0.2 sqrt 19
+    EXPECT_NEAR(StationNavLightSize(19.001f), 0.87182566f, 1e-6f); // 19.001 / 21.794495
+    EXPECT_NEAR(StationNavLightSize(43.58899f), 2.0f, 1e-5f);
+    EXPECT_NEAR(StationNavLightSize(4.0f), 0.4f, 1e-6f);
+}
+
+TEST_F(ObjectLoop, StationModelUpTo406Point2KilometresThenTheSphere)
+{
+    Station(0, 406.2f, POLYGON_STATION);
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    EXPECT_FLOAT_EQ(UniverseObjects[0].ViewerDistance, 406.2f);
+    ASSERT_GE(draws_.size(), 1u);
+    EXPECT_EQ(draws_[0].stream, Stream(POLYGON_STATION));
+    EXPECT_EQ(draws_[0].texture0, app_->StationTexture);
+    EXPECT_EQ(draws_[0].mag, static_cast<DWORD>(D3DTEXF_LINEAR));
+    EXPECT_FLOAT_EQ(draws_[0].world._43, 406.2f);
+
+    draws_.clear();
+    Station(0, 406.3f, POLYGON_STATION);
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    ASSERT_EQ(draws_.size(), 1u);  // the sphere alone, no nav lights
+    EXPECT_EQ(draws_[0].stream, Stream(POLYGON_LIGHT_SPHERE));
+    EXPECT_EQ(draws_[0].texture0, nullptr);
+    EXPECT_FLOAT_EQ(draws_[0].world._11, 40.62f);
+    EXPECT_FLOAT_EQ(draws_[0].world._43, 406.3f);
+}
+
+TEST_F(ObjectLoop, NavLightsFadeNegativeBeyond380AndAModellessStationDrawsTheTacticalModel)
+{
+    app_->PolygonObjects[POLYGON_STATION].NavLights[1].Pattern = 0xfe;
+    Station(0, 390.0f, POLYGON_STATION);
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    ASSERT_EQ(draws_.size(), 2u);  // the model and light 0 (0x0d shares the beacon bit 0x01, 0xfe does not)
+    const float fade = 1.0f - 390.0f / 380.0f;
+    EXPECT_NEAR(draws_[1].material.Emissive.r, fade, 1e-6f);
+    EXPECT_LT(draws_[1].material.Emissive.r, 0.0f);
+    EXPECT_EQ(draws_[1].stream, Stream(POLYGON_LIGHT_SPHERE));
+    // Size d / 21.794495 = 17.894427 about the light at (0, 0, 31), then the station's place.
+    EXPECT_NEAR(draws_[1].world._11, 17.894427f, 1e-4f);
+    EXPECT_NEAR(draws_[1].world._43, 31.0f + 390.0f, 1e-3f);
+
+    draws_.clear();
+    Station(0, 10.0f, POLYGON_OBJECT_NONE);
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    ASSERT_EQ(draws_.size(), 1u);
+    EXPECT_EQ(draws_[0].stream, Stream(POLYGON_TACTICAL));
+    EXPECT_EQ(draws_[0].texture0, app_->TacticalTexture);
+}
+
+TEST_F(ObjectLoop, OtherKindsDrawNothing)
+{
+    UniverseObjects[0].Kind = 0;
+    UniverseObjects[1].Kind = -2;
+    UniverseObjects[2].Kind = 3;
+    D3DXMatrixTranslation(&UniverseObjects[2].WorldMatrix, 3, 4, 0);
+    UniverseObjects[3].Kind = -13;
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    EXPECT_TRUE(draws_.empty());
+    EXPECT_TRUE(recorder_->Named("SetTransform").empty());
+    EXPECT_FLOAT_EQ(UniverseObjects[2].ViewerDistance, 5.0f);  // kinds 1 and up are measured
+    EXPECT_FLOAT_EQ(UniverseObjects[1].ViewerDistance, 0.0f);
+}
+
+TEST_F(ObjectLoop, FogOnForTheCityOffAfterThePlanetOnForTheCloudsNotAt630)
+{
+    FogEnabled = 1;
+    AltitudeMSL = 10.0f;
+    UniverseObjects[0].Kind = KIND_CITY;
+    D3DXMatrixTranslation(&UniverseObjects[0].WorldMatrix, 0, 0, 500.0f);  // far: one sphere
+    UniverseObjects[0].Position = {0, 2939.6f, 0};
+    UniverseObjects[3].Kind = KIND_HOME_PLANET;
+    UniverseObjects[8].Kind = KIND_CLOUDS;
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    EXPECT_EQ(FogSwitches(), (std::vector<DWORD>{TRUE, FALSE, TRUE}));
+    ASSERT_GE(draws_.size(), 1u);
+    EXPECT_EQ(draws_[0].fog, static_cast<DWORD>(TRUE));
+
+    recorder_->Clear();
+    AltitudeMSL = 630.0f;
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    EXPECT_EQ(FogSwitches(), (std::vector<DWORD>{TRUE, FALSE}));
+    EXPECT_TRUE(recorder_->Named("SetRenderState").size() > 0);
+    for (const DeviceCall& c : recorder_->Named("SetRenderState")) EXPECT_NE(c.args[0], D3DRS_ALPHATESTENABLE);
+}
+
+TEST_F(ObjectLoop, LandedSkyBoxKeepsItsFiltersAndTurnsAgainstThePlanet)
+{
+    UniverseObjects[3].AngleB = 0.5f;
+    UniverseObjects[5].Kind = KIND_SKY_BOX;
+    D3DXMatrixIdentity(&UniverseObjects[5].BaseMatrix);
+    device_->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_POINT);
+    Vessels[0].Landed = 1;
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    ASSERT_EQ(draws_.size(), 2u);
+    EXPECT_EQ(draws_[0].mag, static_cast<DWORD>(D3DTEXF_POINT));
+    EXPECT_EQ(draws_[0].texture0, app_->WallTexture);
+    EXPECT_EQ(draws_[0].count, 8u);
+    EXPECT_EQ(draws_[1].count, 4u);
+    // Half size, turned by -0.5 about z.
+    EXPECT_NEAR(draws_[0].world._11, 0.5f * std::cos(0.5f), 1e-6f);
+    EXPECT_NEAR(draws_[0].world._12, -0.5f * std::sin(0.5f), 1e-6f);
+    for (const DeviceCall& c : recorder_->Named("SetTextureStageState"))
+        EXPECT_FALSE(c.args[1] == D3DTSS_MAGFILTER || c.args[1] == D3DTSS_MINFILTER);
+
+    draws_.clear();
+    Vessels[0].Landed = 0;
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    EXPECT_EQ(draws_[0].mag, static_cast<DWORD>(D3DTEXF_LINEAR));
+    DWORD mag = 0;
+    device_->GetTextureStageState(0, D3DTSS_MAGFILTER, &mag);
+    EXPECT_EQ(mag, static_cast<DWORD>(D3DTEXF_POINT));
+}
+
+TEST_F(ObjectLoop, HorizonRingPairsAlphaClosingPairAndTheSunSideStraightAhead)
+{
+    AtmosphereFrame f;
+    f.HorizonRadius = 100.0f;
+    f.HorizonDepth = 10.0f;
+    f.RingRadius = 150.0f;
+    f.RingDrop = -5.0f;
+    D3DXMatrixIdentity(&f.HorizonFrame);
+    f.FrameSunDirection = {0, 0.1f, 0};
+    f.HazeColor = {200, 100, 50};
+    f.RingTint = 0x11223344;
+    f.AltitudeMSL = 10.0f;
+    f.FogEnd = 64.0f;
+    f.HorizonDistance = 16.0f;  // q = 0.75: alpha trunc(63.75)
+    HorizonVertex v[HORIZON_VERTICES];
+    const float sunFactor = FillHorizonRing(f, v);
+
+    // Pair 48 at 48 x 0.032387555 rad: D = normalise(1.61930, 99.98689, -10); s = -0.0994907,
+    // f = (s + 0.3) / 0.3 = 0.668364.
+    EXPECT_NEAR(sunFactor, 0.668364f, 1e-5f);
+    EXPECT_EQ(v[96].Colour, 0x3F854221u);   // alpha 63; 133.67, 66.84, 33.42 truncated
+    EXPECT_EQ(v[0].Colour, 0x3FC86432u);    // s = 0: f = 1
+    EXPECT_NEAR(v[96].Position.x, 1.6193f, 1e-3f);
+    EXPECT_NEAR(v[96].Position.z, -10.0f, 1e-6f);
+    EXPECT_NEAR(v[97].Position.y, 149.98034f, 1e-3f);
+    EXPECT_NEAR(v[97].Position.z, -15.0f, 1e-6f);
+    EXPECT_EQ(v[97].Colour, 0x11223344u);
+    EXPECT_EQ(v[388].Position, D3DXVECTOR3(100.0f, 0.0f, -10.0f));
+    EXPECT_EQ(v[388].Colour, v[386].Colour);
+    EXPECT_EQ(v[389].Position, D3DXVECTOR3(150.0f, 0.0f, -15.0f));
+    EXPECT_EQ(v[389].Colour, 0x11223344u);
+
+    // The sun along -y: pair 193 (just short of a full turn) lies on the ramp and the
+    // closing pair repeats its colour: D.y = -0.0322208, f = 0.892597.
+    f.FrameSunDirection = {0, -1, 0};
+    FillHorizonRing(f, v);
+    EXPECT_EQ(v[386].Colour, 0x3FB2592Cu);
+    EXPECT_EQ(v[388].Colour, 0x3FB2592Cu);
+    EXPECT_EQ(v[0].Colour, 0x3FC86432u);
+
+    f.AltitudeMSL = 63.0f;  // q = 0: opaque inner edge
+    FillHorizonRing(f, v);
+    EXPECT_EQ(v[0].Colour >> 24, 255u);
+}
+
+TEST_F(ObjectLoop, PuffFrameKeepsTheLastGoodOneOverAPole)
+{
+    D3DXMATRIX frame;
+    ASSERT_TRUE(CloudPuffFrame(D3DXVECTOR3(3, 0, 4), &frame));
+    // The puff's z axis onto the vertical through the viewer (0.6, 0, 0.8).
+    EXPECT_NEAR(frame._31, 0.6f, 1e-6f);
+    EXPECT_NEAR(frame._33, 0.8f, 1e-6f);
+    const D3DXMATRIX kept = frame;
+    EXPECT_FALSE(CloudPuffFrame(D3DXVECTOR3(0, 0, 2941.0f), &frame));
+    EXPECT_EQ(frame, kept);
+    EXPECT_FALSE(CloudPuffFrame(D3DXVECTOR3(0, 0, -5.0f), &frame));
+    EXPECT_EQ(frame, kept);
+}
+
+}  // namespace
