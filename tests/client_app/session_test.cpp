@@ -451,11 +451,26 @@ TEST(ClientSession, ConsoleKeys)
     }
     EXPECT_EQ(order, expected);
 
-    // '6' prints nothing; lower case and other keys do nothing visible either.
-    const std::size_t before = s.client.Output().size();
-    s.client.Type("6a5");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(s.client.Output().size(), before) << s.client.Output().substr(before);
+    // '6' switches system 10 of the sample ship, the landing lights, off and on
+    // again; the key prints nothing itself, the next tick reports the change.
+    std::size_t before = s.client.Output().size();
+    s.client.Type("6");
+    ASSERT_NE(s.client.WaitFor("Lost power: Landing Lights\n", 5000, before), npos) << s.client.Output().substr(before);
+    before = s.client.Output().size();
+    s.client.Type("6");
+    ASSERT_NE(s.client.WaitFor("Resumed operation: Landing Lights\n", 5000, before), npos)
+        << s.client.Output().substr(before);
+    // Lower case and other keys do nothing visible: no event line and no prompt before
+    // the next key's answer.
+    before = s.client.Output().size();
+    s.client.Type("a53");
+    const std::size_t verbose = s.client.WaitFor("] Verbose ON!\n", 5000, before);
+    ASSERT_NE(verbose, npos);
+    const std::string between = s.client.Output().substr(before, verbose - before);
+    EXPECT_EQ(between.find("> "), npos) << between;
+    EXPECT_EQ(between.find("[0"), between.rfind("[0")) << between;  // only the verbose line's own
+    s.client.Type("3");
+    ASSERT_NE(s.client.WaitFor("] Verbose OFF\n", 5000, verbose), npos);
 
     // '1' leaves; the views are told.
     view.inbox.Clear();

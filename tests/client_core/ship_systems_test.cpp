@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -115,6 +116,112 @@ TEST_F(ShipSystemsTest, LoadReadsEveryFieldAndReportsOkSystems)
     EXPECT_EQ(s.link2Alternate, -1);
     EXPECT_EQ(s.link3Primary, 1);
     EXPECT_EQ(s.link3Alternate, 2);
+}
+
+// The file written byte by byte from the record layout, each field with a value of
+// its own and the skipped words zero, so that a field read from any other offset
+// (or from another record) comes out wrong. Records 1 and 44: the first and last.
+TEST_F(ShipSystemsTest, EachFieldComesFromItsOwnOffsetInTheFirstAndLastRecord)
+{
+    std::string file(44 * 1000 - 1 + 181, '\0');
+    auto put = [&](int p, int offset, float v) { std::memcpy(&file[p * 1000 - 1 + offset], &v, 4); };
+    auto text = [&](int p, int offset, const char* t) { std::memcpy(&file[p * 1000 - 1 + offset], t, std::strlen(t)); };
+    for (int p : {1, 44}) {
+        const float k = static_cast<float>(p) * 1000.0f;
+        put(p, 0, k + 0.5f);
+        put(p, 4, k + 4.5f);
+        put(p, 8, k + 8.5f);
+        put(p, 12, k + 12.5f);
+        put(p, 20, k + 20.9f);
+        put(p, 24, 3.0f + static_cast<float>(p));  // type: not 0, so no "Ok" line
+        put(p, 32, k + 32.5f);
+        put(p, 40, 0.25f);                         // switch: any non-zero value
+        put(p, 48, k + 48.9f);
+        put(p, 52, k + 52.5f);
+        put(p, 56, k + 56.5f);
+        put(p, 60, k + 60.5f);
+        text(p, 64, p == 1 ? "First system name here 25" : "Last system");
+        put(p, 89, k + 89.5f);
+        put(p, 93, k + 93.5f);
+        put(p, 97, k + 97.5f);
+        text(p, 104, p == 1 ? "CODE0001" : "CODE0044");
+        put(p, 112, -2.0f);                        // flag: non-zero
+        put(p, 116, 22.0f);                        // links: six different sources
+        put(p, 120, 21.0f);
+        put(p, 124, 23.0f);
+        put(p, 128, k + 128.5f);
+        put(p, 132, 7.0f);                         // without power: non-zero
+        put(p, 136, k + 136.5f);
+        put(p, 140, 25.0f);
+        put(p, 144, 24.0f);
+        put(p, 148, 26.0f);
+        text(p, 152, p == 1 ? "second text of record one" : "second of 44");
+        put(p, 177, k + 177.9f);
+    }
+    {
+        std::FILE* f = std::fopen("systems.dat", "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), f), file.size());
+        std::fclose(f);
+    }
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(LoadShipSystems(), S_OK);
+    std::string okLines;
+    for (int p = 2; p <= 43; ++p) okLines += "Ok... \n";  // the empty records are type 0
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), okLines + "\n");
+    for (int p : {1, 44}) {
+        SCOPED_TRACE(p);
+        const ShipSystem& s = ShipSystems[p];
+        const float k = static_cast<float>(p) * 1000.0f;
+        EXPECT_EQ(s.value0, k + 0.5f);
+        EXPECT_EQ(s.value4, k + 4.5f);
+        EXPECT_EQ(s.fedSystem, k + 8.5f);
+        EXPECT_EQ(s.automatic, k + 12.5f);
+        EXPECT_EQ(s.value20, static_cast<std::int16_t>(p * 1000 + 20));
+        EXPECT_EQ(s.type, 3 + p);
+        EXPECT_EQ(s.value32, k + 32.5f);
+        EXPECT_EQ(s.switchOn, 1);
+        EXPECT_EQ(s.mtbf, p * 1000 + 48);
+        EXPECT_EQ(s.value52, k + 52.5f);
+        EXPECT_EQ(s.fullCondition, k + 56.5f);
+        EXPECT_EQ(s.condition, k + 60.5f);
+        EXPECT_STREQ(s.name, p == 1 ? "First system name here 25" : "Last system");
+        EXPECT_EQ(s.value89, k + 89.5f);
+        EXPECT_EQ(s.value93, k + 93.5f);
+        EXPECT_EQ(s.value97, k + 97.5f);
+        EXPECT_STREQ(s.code, p == 1 ? "CODE0001" : "CODE0044");
+        EXPECT_EQ(s.flag112, 1);
+        EXPECT_EQ(s.link1Primary, 21);
+        EXPECT_EQ(s.link2Primary, 22);
+        EXPECT_EQ(s.link3Primary, 23);
+        EXPECT_EQ(s.value128, k + 128.5f);
+        EXPECT_EQ(s.withoutPower, 1);
+        EXPECT_EQ(s.repairMinutes, k + 136.5f);
+        EXPECT_EQ(s.link1Alternate, 24);
+        EXPECT_EQ(s.link2Alternate, 25);
+        EXPECT_EQ(s.link3Alternate, 26);
+        EXPECT_STREQ(s.secondText, p == 1 ? "second text of record one" : "second of 44");
+        EXPECT_EQ(s.value177, static_cast<std::int16_t>(p * 1000 + 177));
+    }
+}
+
+// The tick reaches the last system too.
+TEST_F(ShipSystemsTest, TheLastSystemIsUpdatedEverySecond)
+{
+    Sys(44).name = "Last";
+    Sys(44).link3Alternate = 0.0f;
+    Sys(44).link3Primary = 43.0f;
+    Sys(43).link1Primary = 0.0f;
+    Load();
+    EXPECT_EQ(Tick(), "");
+    ShipSystems[44].switchOn = 0;  // its alternate is the switch: not needed yet
+    EXPECT_EQ(Tick(), "");
+    ShipSystems[43].switchOn = 0;
+    EXPECT_EQ(Tick(), "Lost power: Sys43\nLost power: Last\n");
+    EXPECT_EQ(ShipSystems[44].withoutPower, 1);
+    ShipSystems[44].switchOn = 1;
+    EXPECT_EQ(Tick(), "Resumed operation: Last\n");
+    EXPECT_EQ(ShipSystems[44].withoutPower, 0);
 }
 
 TEST_F(ShipSystemsTest, MissingFileFails)

@@ -224,6 +224,46 @@ TEST_F(VesselMotionTest, IntegrationMovesByRelativeVelocityAndTurnsAirborneVeloc
     EXPECT_NEAR(ship.doublePosition[0], 3000.00001, 1e-9);
 }
 
+// One airborne pass off every axis, against the physics written out again in
+// double: ground speed w x p for the spin w = rate about -Z, gravity 0.01127 at
+// 2939.6 km falling with the square of the distance toward the centre, the move by
+// the velocity relative to the ground, and the velocity turned with the planet.
+TEST_F(VesselMotionTest, AirbornePassOffTheAxesMatchesTheMotionWrittenOutInDouble)
+{
+    const double rate = 0.001, dt = 2.0;
+    const double p[3] = {1000.0, -2000.0, 2500.0};
+    const double v[3] = {0.3, 0.2, -0.1};
+    SetPlanet(static_cast<float>(rate));
+    Place(ship, {1000.0f, -2000.0f, 2500.0f});
+    ship.velocity = {0.3f, 0.2f, -0.1f};
+    ship.groundRadius = 2939.6f;
+
+    ApplyGravityAndGround(kVessel, static_cast<float>(dt));
+    IntegrateVesselPosition(kVessel, static_cast<float>(dt));
+
+    const double r = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    const double pull = 0.01127 * (2939.6 / r) * (2939.6 / r) * dt;
+    const double ground[3] = {-rate * p[1], rate * p[0], 0.0};  // (0, 0, -rate) x p
+    double fell[3], moved[3];
+    for (int k = 0; k < 3; ++k) {
+        fell[k] = v[k] - p[k] / r * pull;
+        moved[k] = p[k] + (fell[k] - ground[k]) * dt;
+    }
+    // Turning about -Z by a: x' = x cos a + y sin a, y' = y cos a - x sin a.
+    const double a = rate * dt;
+    const double turned[3] = {fell[0] * std::cos(a) + fell[1] * std::sin(a),
+                              fell[1] * std::cos(a) - fell[0] * std::sin(a), fell[2]};
+    EXPECT_EQ(ship.onGround, 0);
+    auto at = [](const D3DXVECTOR3& u, int k) { return k == 0 ? u.x : k == 1 ? u.y : u.z; };
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_NEAR(at(ship.surfaceVelocity, k), ground[k], 1e-6);
+        EXPECT_NEAR(ship.doublePosition[k], moved[k], 1e-5);
+        EXPECT_NEAR(at(ship.position, k), moved[k], 1e-3);
+        EXPECT_NEAR(at(ship.velocity, k), turned[k], 1e-6);
+    }
+}
+
 TEST_F(VesselMotionTest, LandedVelocityIsNotTurned)
 {
     SetPlanet(0.5f);
