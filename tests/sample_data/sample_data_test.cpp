@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <numeric>
 #include <set>
@@ -212,20 +211,9 @@ TEST_F(SampleDataTest, OutputIsDeterministic)
     EXPECT_EQ(files, 95);  // 20 data and model files, 75 textures
 }
 
-TEST_F(SampleDataTest, ViewConfigurationScansAsSixValues)
+TEST_F(SampleDataTest, ViewConfigurationHasTheSixValues)
 {
-    std::string text = Slurp(folder_ / "Panorel.cfg");
-    float offset = -1, fov = -1;
-    char host[64] = {};
-    int propulsion = -1, joystick = -1, version = -1;
-    ASSERT_EQ(std::sscanf(text.c_str(), "%f %f %63s %i %i %i", &offset, &fov, host, &propulsion, &joystick, &version),
-              6);
-    EXPECT_EQ(offset, 0.0f);
-    EXPECT_EQ(fov, 20.0f);
-    EXPECT_STREQ(host, "127.0.0.1");
-    EXPECT_EQ(propulsion, 1);
-    EXPECT_EQ(joystick, 0);
-    EXPECT_EQ(version, 142);
+    EXPECT_EQ(Slurp(folder_ / "Panorel.cfg"), "0 20 127.0.0.1 1 0 142\n");
 }
 
 struct FileVertex {
