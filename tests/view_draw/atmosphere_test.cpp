@@ -178,6 +178,25 @@ TEST(Atmosphere, SunBelowTheHorizonThinsTheAir)
     EXPECT_EQ(f.SkyBoxTint, 0xAB0A050Au);
 }
 
+TEST(Atmosphere, SkyLightIsSampledTenKilometresUp)
+{
+    // The sun just below the horizon: the point 10 km up still catches a little.
+    const AtmosphereFrame f =
+        ComputeAtmosphere(Inputs({2939.5f, 0, 0}, {-0.1f, 1, 0}, {0, 0, 1}, 2.0f, 0.5f, 1));
+    EXPECT_NEAR(f.SkyLight, 0.0273342f, 1e-3f);
+    EXPECT_NEAR(f.SkyColor.r, 0.1537807f, 1e-3f);
+    EXPECT_NEAR(f.SkyColor.g, 0.0759675f, 1e-3f);
+    EXPECT_NEAR(f.SkyColor.b, 0.1732340f, 1e-3f);
+}
+
+TEST(Atmosphere, TenKilometresUpTheSkyTintThins)
+{
+    const AtmosphereFrame f =
+        ComputeAtmosphere(Inputs({2949.6f, 0, 0}, {1, 0, 0}, {1, 0, 0}, 2.0f, 1.0f, 0));
+    EXPECT_NEAR(f.VisibilityFactor, 1.8412714f, 1e-4f);
+    EXPECT_EQ(f.SkyBoxTint, 0xFF7F7FA8u);  // sky hue at brightness 0.7448
+}
+
 TEST(Atmosphere, ColoursAtTheElevationEdges)
 {
     const ColorRgb red = SunColorAt(-0.2f);
@@ -211,10 +230,10 @@ TEST(Atmosphere, ColoursAtTheElevationEdges)
 
 TEST(Atmosphere, FogSwitchesAtSixtyThreeKilometres)
 {
-    const float altitudes[] = {100.0f, 62.5f, 10.0f, 63.0f, 63.5f, -1.0f, 0.0f};
-    const std::uint8_t expected[] = {0, 1, 1, 0, 0, 1, 1};
+    const float altitudes[] = {100.0f, 63.0f, 62.5f, 10.0f, 63.0f, 63.5f, -1.0f, 0.0f};
+    const std::uint8_t expected[] = {0, 0, 1, 1, 0, 0, 1, 1};
     std::uint8_t fog = 0;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 8; ++i) {
         const AtmosphereFrame f = ComputeAtmosphere(
             Inputs({0, 0, -(PLANET_RADIUS + altitudes[i])}, {0, 1, 0}, {0, 1, 0}, 2.0f, 0.0f, fog));
         fog = f.FogEnabled;
@@ -228,11 +247,9 @@ TEST(Atmosphere, HighAboveTheDiscIsThePlanetsSize)
     EXPECT_EQ(f.HorizonRadius, PLANET_RADIUS);
     EXPECT_NEAR(f.HorizonDepth, 20.98f, 0.05f);
     EXPECT_NEAR(f.RingRadius, 3002.2968f, 0.01f);
-    // So far out that the depth's square root would go negative.
-    f = ComputeAtmosphere(Inputs({0, 0, -1.0e6f}, {0, 1, 0}, {0, 1, 0}, 2.0f, 0.6f, 0));
-    EXPECT_TRUE(std::isfinite(f.HorizonDepth));
-    EXPECT_GE(f.HorizonDepth, -4.1f - 1e-4f);
-    EXPECT_LE(f.HorizonDepth, -3.4f);
+    // So far out that the depth's square root would go negative: held at 0.
+    f = ComputeAtmosphere(Inputs({0, 0, -3.0e6f}, {0, 1, 0}, {0, 1, 0}, 2.0f, 0.6f, 0));
+    EXPECT_FLOAT_EQ(f.HorizonDepth, -4.1f);
 }
 
 TEST(Atmosphere, HorizonFrameFollowsTheNoseAndSurvivesSingularPoses)
@@ -330,4 +347,66 @@ TEST_F(HorizonDiscPixels, DiscMarksTheStencilAndLeavesDepth)
     FullScreen(0xFF00FF00, 0.95f);
     for (std::uint32_t p : Pixels()) EXPECT_EQ(p, 0x00FF00u);
     buffer->Release();
+}
+
+class AtmosphereStep : public SceneTest {};
+
+TEST_F(AtmosphereStep, SwitchesFogDrawsTheDiscAndHandsOverTheFogStates)
+{
+    IDirect3DVertexBuffer8* buffer = nullptr;
+    ASSERT_EQ(device_->CreateVertexBuffer(HORIZON_VERTICES * sizeof(HorizonVertex), 0, HORIZON_VERTEX_FVF,
+                                          D3DPOOL_MANAGED, &buffer),
+              D3D_OK);
+    owned_.push_back(buffer);
+    app_->HorizonBuffer = buffer;
+    app_->SunLight.Direction = {1, 0, 0};
+    app_->LandingLight.Direction = {1, 0, 0};
+    Vessels[0].Position = {2949.6f, 0, 0};
+    RvrSetting = 2.0f;
+    HorizonSunFactor = 1.0f;
+    WhiteMaterial = D3DMATERIAL8{};
+
+    ASSERT_EQ(DrawAtmosphere(*app_), S_OK);
+    EXPECT_NEAR(AltitudeMSL, 10.0f, 1e-3f);
+    EXPECT_EQ(FogEnabled, 1);
+    // No cloud pass yet: the cloud-free haze of the same place as above.
+    EXPECT_NEAR(Atmosphere.VisibilityFactor, 1.8412714f, 1e-4f);
+    EXPECT_EQ(WhiteMaterial.Power, 70.0f);
+    EXPECT_EQ(WhiteMaterial.Diffuse.g, 1.0f);
+
+    const auto& calls = recorder_->calls;
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0].name, "SetVertexShader");
+    EXPECT_EQ(calls[0].args, std::vector<DWORD>{MODEL_VERTEX_FVF});
+    EXPECT_EQ(calls[1].name, "SetRenderState");
+    EXPECT_EQ(calls[1].args, (std::vector<DWORD>{D3DRS_FOGENABLE, TRUE}));
+    const auto draws = recorder_->Named("DrawPrimitive");
+    ASSERT_EQ(draws.size(), 1u);
+    EXPECT_EQ(draws[0].args, (std::vector<DWORD>{static_cast<DWORD>(D3DPT_TRIANGLEFAN), 0, 194}));
+    const auto states = recorder_->Named("SetRenderState");
+    ASSERT_GE(states.size(), 4u);
+    const size_t n = states.size();
+    EXPECT_EQ(states[n - 4].args, (std::vector<DWORD>{D3DRS_FOGCOLOR, Atmosphere.FogColor}));
+    EXPECT_EQ(states[n - 3].args, (std::vector<DWORD>{D3DRS_FOGEND, FloatBits(Atmosphere.FogEnd)}));
+    EXPECT_EQ(states[n - 2].args, (std::vector<DWORD>{D3DRS_FOGSTART, FloatBits(Atmosphere.FogStart)}));
+    EXPECT_EQ(states[n - 1].args, (std::vector<DWORD>{D3DRS_FOGENABLE, TRUE}));
+    std::vector<DWORD> refs;
+    for (const auto& s : states) {
+        if (s.args[0] == D3DRS_STENCILREF) refs.push_back(s.args[1]);
+    }
+    EXPECT_EQ(refs, std::vector<DWORD>{1});
+    DWORD v = 0;
+    device_->GetRenderState(D3DRS_STENCILREF, &v);
+    EXPECT_EQ(v, 1u);
+    device_->GetRenderState(D3DRS_ZWRITEENABLE, &v);
+    EXPECT_EQ(v, 1u);
+
+    // Above the air: fog switched off first and not on again.
+    Vessels[0].Position = {3039.6f, 0, 0};
+    recorder_->Clear();
+    ASSERT_EQ(DrawAtmosphere(*app_), S_OK);
+    EXPECT_EQ(FogEnabled, 0);
+    const auto above = recorder_->Named("SetRenderState");
+    EXPECT_EQ(above[0].args, (std::vector<DWORD>{D3DRS_FOGENABLE, FALSE}));
+    EXPECT_EQ(above.back().args, (std::vector<DWORD>{D3DRS_FOGSTART, FloatBits(Atmosphere.FogStart)}));
 }

@@ -65,6 +65,8 @@ protected:
         FogEnabled = 0;
         ResourcesLoaded = 0;
         AltitudeMSL = -1.0f;
+        RvrSetting = 2.0f;
+        HorizonSunFactor = 0.0f;
         Atmosphere = AtmosphereFrame{};
         D3DXMatrixIdentity(&Atmosphere.HorizonFrame);
         WhiteMaterial = MakeWhiteMaterial();

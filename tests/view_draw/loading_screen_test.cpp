@@ -265,3 +265,52 @@ TEST_F(LoadingScreen, ANewDeviceLoadsTheSetAgain)
     EXPECT_NE(app_->PlanetTexture, nullptr);
     EXPECT_NE(app_->BlastTextures[42], nullptr);
 }
+
+TEST_F(LoadingScreen, TheHudFontWritesTheLinesDownTheLeftSide)
+{
+    ScreenText = savedText_;
+    D3DPRESENT_PARAMETERS p{};
+    p.Windowed = TRUE;
+    p.BackBufferWidth = 640;
+    p.BackBufferHeight = 480;
+    p.BackBufferFormat = D3DFMT_X8R8G8B8;
+    p.BackBufferCount = 1;
+    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    p.EnableAutoDepthStencil = TRUE;
+    p.AutoDepthStencilFormat = D3DFMT_D24S8;
+    IDirect3DDevice8* screen = nullptr;
+    ASSERT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &screen),
+              D3D_OK);
+    app_->Device = screen;
+    ASSERT_EQ(app_->HudFont->BuildGlyphAtlas(screen), S_OK);
+    app_->HudFont->CreateBuffers();
+    screen->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0);  // the loading screen clears it black
+
+    EXPECT_EQ(app_->DrawScene(), S_OK);
+    std::vector<std::uint32_t> pixels;
+    static_cast<GlDevice*>(screen)->ReadBackBuffer(&pixels);
+    for (auto& px : pixels) px &= 0x00FFFFFFu;
+    SaveScreenshot("loading-screen.ppm", pixels, 640, 480);
+
+    // Yellow text in each 20-pixel row that holds a line, nothing else anywhere.
+    const std::vector<int> rows = {20, 60, 80, 100, 120, 140, 160, 180, 200, 220, 240, 260, 280, 300, 320, 360};
+    for (int top = 0; top < 480; top += 20) {
+        int yellow = 0, other = 0;
+        for (int y = top; y < top + 20; ++y) {
+            for (int x = 0; x < 640; ++x) {
+                const std::uint32_t c = pixels[static_cast<size_t>(y) * 640 + static_cast<size_t>(x)];
+                if (c == 0) continue;
+                const bool isYellow = Channel(c, 0) == 0 && Channel(c, 16) == Channel(c, 8);
+                (isYellow && x >= 20 ? yellow : other) += 1;
+            }
+        }
+        const bool line = std::find(rows.begin(), rows.end(), top) != rows.end();
+        EXPECT_EQ(yellow > 0, line) << "row " << top;
+        EXPECT_EQ(other, 0) << "row " << top;
+    }
+    app_->HudFont->ReleaseBuffers();
+    app_->FreeDeviceObjects();
+    for (DWORD stage = 0; stage < 8; ++stage) screen->SetTexture(stage, nullptr);
+    app_->Device = recorder_;
+    EXPECT_EQ(screen->Release(), 0u);
+}
