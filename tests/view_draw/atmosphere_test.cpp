@@ -223,6 +223,9 @@ TEST(Atmosphere, ColoursAtTheElevationEdges)
     EXPECT_NEAR(day.r, 75.490196f, 1e-3f);  // 0.52 x 50 / 1.02 + 50
     EXPECT_NEAR(day.b, 150.98039f, 1e-3f);
 
+    // Packing truncates toward zero and keeps the low byte.
+    EXPECT_EQ(PackColor(256.5f, -1.5f, 37.9f), 0x0000FF25u);
+
     EXPECT_EQ(AirDensity(0.0f, -0.09f), 0.01f);
     EXPECT_NEAR(AirDensity(0.0f, -0.045f), 15.75f, 1e-3f);
     EXPECT_NEAR(AirDensity(-8.0f, 0.3f), 11.588f, 1e-3f);  // 31.5 / e
