@@ -431,3 +431,169 @@ TEST_F(FlyOwn, WritesResultsBackOnceFramesAreDrawn)
 }
 
 }  // namespace
+
+namespace {
+
+// The aerodynamic step written out again, in double, from the vessel's data: for
+// level ship axes (rotation and world the identity), no mode and thrust setting s
+// (the hold then only adds -s, capped at 0.06, to the forward velocity).
+struct AeroExpect {
+    double velocity[3];
+    double rates[3];
+    double angleOfAttack, airspeed, authority;
+};
+
+AeroExpect ExpectedAero(const FlightInputs& in)
+{
+    const double dt = in.dt;
+    const double sr = in.stickRoll, sp = in.stickPitch, sy = in.stickYaw;
+    const double rx = in.rates.x, ry = in.rates.y, rz = in.rates.z;
+    double vb[3] = {in.velocity.x, in.velocity.y, in.velocity.z};
+    vb[2] += std::fmax(-0.06, std::fmin(0.06, -static_cast<double>(in.thrustSetting))) * dt;
+    const double rho = std::exp(-std::fabs(static_cast<double>(in.altitudeMSL)) / 8.0);
+    const double air[3] = {in.surfaceVelocity.x - vb[0], in.surfaceVelocity.y - vb[1], in.surfaceVelocity.z - vb[2]};
+    auto pressure = [rho](double u) { return (u * 3280.8) * (u * 3280.8) * rho * 0.0011885; };
+    auto wing = [](double a) { return std::fabs(a) < 0.2618 ? a / 0.2618 * 1.575 + 0.35 : 0.0; };
+    auto tail = [](double a) { return std::fabs(a) < 0.20943952 ? a / 0.20943952 * 1.2 : 0.0; };
+    auto limit = [](double x, double a) { return std::fmax(-a, std::fmin(a, x)); };
+
+    AeroExpect e{};
+    const double qbar = pressure(air[2]);
+    e.airspeed = rho * air[2];
+    const bool slow = e.airspeed < 0.04;
+    double tRoll = 0, tYaw = 0, tPitch = 0;
+    if (in.thrustAugEnabled) {
+        e.authority = 1.0 - std::fmax(0.0, std::fmin(1.0, (e.airspeed - 0.04) / 0.275));
+        tRoll = limit((3 * sr - ry) * e.authority, 0.1) * 1e7;
+        tYaw = limit((3 * sy + rz) * e.authority, 0.1) * 1e7;
+        tPitch = limit((3 * sp - rx) * e.authority, 0.1) * 1e7;
+    }
+    e.angleOfAttack = -std::atan(air[1] / air[2]);
+
+    // Two wings, each with its aileron; the weaker one lifts the vessel.
+    const double fromRoll = -17.301342 * ry * 0.001, fromYaw = -17.896837 * rz * 0.001;
+    const double f = sr / 0.5235988;
+    double lift[2];
+    for (int side = 0; side < 2; ++side) {
+        const double sign = side == 0 ? 1.0 : -1.0;  // wing 1, wing 2
+        const double speed = air[2] - sign * fromYaw;
+        const double q = pressure(speed);
+        const double alpha = -std::atan((air[1] + sign * fromRoll) / speed);
+        lift[side] = wing(alpha) * q * 3180.375;
+        const double deflected = alpha - sign * f * 0.05235988;
+        if (std::fabs(deflected) < 0.2618)
+            lift[side] += (deflected / 0.2618 * 1.575 + 0.35 - sign * 0.65 * f) * q * 1006.2375;
+    }
+    const double weaker = std::fmin(lift[0], lift[1]);
+    vb[1] -= 2 * 0.957 * weaker * 0.00980665 / 265000 * dt;
+
+    double roll = (lift[1] - lift[0]) * 17.301342 + (slow ? 17.301342 * tRoll : 0.0) +
+                  (51.412037 * ry) * (51.412037 * ry) * 434.96613 * rho;
+    e.rates[1] = limit(ry + roll / 60208260 * dt, 12.566371);
+
+    double tailLift = tail(e.angleOfAttack + 0.08) * qbar * 1108.668;
+    const double elevator = (sp + in.pitchTrim) / 0.5235988;
+    const double elevatorAngle = elevator * 0.05235988 + e.angleOfAttack - rx;
+    if (std::fabs(elevatorAngle) < 0.20943952)
+        tailLift += (elevatorAngle / 0.20943952 * 1.2 + 0.7 * elevator) * qbar * 895.372;
+    double pitch = 2 * (-5.575904 * weaker) + 29.713083 * tailLift + (slow ? 29.713083 * tPitch : 0.0);
+    pitch += rx >= 0 ? (47.2571 * rx) * (47.2571 * rx) * 30.15978 * rho : (50.3674 * rx) * (50.3674 * rx) * 16.2104 * rho;
+    const double upFlow = (air[1] * 3280.8) * (air[1] * 3280.8) * rho * 201.87;
+    pitch += air[1] >= 0 ? upFlow : -upFlow;
+    e.rates[0] = limit(rx + pitch / 55301856 * dt, 12.566371);
+
+    const double beta = std::atan(air[0] / air[2]);
+    double finLift = tail(beta) * qbar * 990.33;
+    const double rudder = sy / 0.5235988;
+    const double rudderAngle = beta + rz + rudder * 0.05235988;
+    if (std::fabs(rudderAngle) < 0.20943952)
+        finLift += (rudderAngle / 0.20943952 * 1.2 + 0.7 * rudder) * qbar * 387.83603;
+    double yaw = 29.485 * finLift + (in.yawFromThrust ? 162183.7 * in.displayedThrust : 0.0) +
+                 (slow ? 29.485 * tYaw : 0.0) + (70.80189 * rz) * (70.80189 * rz) * 262.3469 * rho;
+    const double sideFlow = (air[0] * 3280.8) * (air[0] * 3280.8) * rho * 118.42336;
+    yaw += air[0] > 0 ? sideFlow : -sideFlow;
+    e.rates[2] = limit(rz - yaw / 110861472 * dt, 12.566371);
+
+    const double drag = rho * 3.7006224e-08 * dt;
+    const double coefficient[3] = {12.365324, 28.85818, 2.0619044};
+    for (int k = 0; k < 3; ++k) {
+        const double amount = coefficient[k] * drag * (air[k] * 3280.8) * (air[k] * 3280.8);
+        vb[k] += air[k] > 0 ? amount : -amount;
+    }
+    for (int k = 0; k < 3; ++k) e.velocity[k] = vb[k];
+    return e;
+}
+
+double At(const D3DXVECTOR3& v, int k) { return k == 0 ? v.x : k == 1 ? v.y : v.z; }
+
+// Compares what the step changed with what the written-out model changes, to a
+// part in 10^5 of each change (and the float rounding of the value changed).
+void ExpectStepMatches(const FlightInputs& in)
+{
+    FlightState st;
+    st.indicatedAirspeed = 0.03f;  // modes stay
+    const FlightOutputs out = FlightModelStep(in, st);
+    const AeroExpect e = ExpectedAero(in);
+    ASSERT_TRUE(out.moved);
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        const double dv = e.velocity[k] - At(in.velocity, k), dr = e.rates[k] - At(in.rates, k);
+        EXPECT_NEAR(At(out.velocity, k) - At(in.velocity, k), dv, 1e-5 * std::fabs(dv) + 3e-7 * std::fabs(e.velocity[k]) + 1e-9)
+            << "velocity";
+        EXPECT_NEAR(At(out.rates, k) - At(in.rates, k), dr, 1e-5 * std::fabs(dr) + 3e-7 * std::fabs(e.rates[k]) + 1e-9)
+            << "rate";
+    }
+    EXPECT_NEAR(st.angleOfAttack, e.angleOfAttack, 1e-6 * std::fabs(e.angleOfAttack));
+    EXPECT_NEAR(st.indicatedAirspeed, e.airspeed, 1e-6 * std::fabs(e.airspeed));
+    EXPECT_NEAR(st.thrustAugAuthority, e.authority, 1e-6);
+}
+
+}  // namespace
+
+// Cruising: wings, ailerons, tail with elevator and trim, fin with rudder, the
+// angle-of-attack and sideslip terms, thrust yaw and drag on every axis.
+TEST(FlightAero, CruiseStepMatchesTheModelWrittenOut)
+{
+    FlightInputs in = Level(D3DXVECTOR3(-0.004f, -0.008f, -0.153f), 2.0f);
+    in.surfaceVelocity = D3DXVECTOR3(0.001f, 0.002f, -0.003f);
+    in.rates = D3DXVECTOR3(0.02f, -0.03f, 0.04f);
+    in.stickPitch = 0.1f;
+    in.stickRoll = -0.2f;
+    in.stickYaw = 0.15f;
+    in.pitchTrim = 0.05f;
+    in.yawFromThrust = true;
+    in.displayedThrust = 0.3f;
+    in.dt = 1.0f;
+    ExpectStepMatches(in);
+    // The other way round: air from below and from the left.
+    in.velocity = D3DXVECTOR3(0.006f, 0.012f, -0.12f);
+    in.stickRoll = 0.3f;
+    in.rates = D3DXVECTOR3(-0.01f, 0.05f, -0.03f);
+    in.thrustSetting = 0.02f;
+    ExpectStepMatches(in);
+}
+
+// Slow flight: the reaction-control torques act, the aerodynamic forces are small.
+TEST(FlightAero, SlowStepWithReactionControlMatchesTheModelWrittenOut)
+{
+    FlightInputs in = Level(D3DXVECTOR3(0.002f, -0.003f, -0.03f), 10.0f);
+    in.rates = D3DXVECTOR3(-0.02f, 0.03f, 0.02f);
+    in.stickPitch = 0.01f;
+    in.stickRoll = 0.02f;
+    in.stickYaw = -0.01f;
+    in.dt = 0.5f;
+    ExpectStepMatches(in);
+}
+
+// Fast rotation in still air: the rate terms of every axis dominate.
+TEST(FlightAero, SpinningInStillAirMatchesTheModelWrittenOut)
+{
+    for (float sign : {1.0f, -1.0f}) {
+        SCOPED_TRACE(sign);
+        FlightInputs in = Level(D3DXVECTOR3(0.0f, 0.0f, -0.001f), 0.0f);
+        in.rates = D3DXVECTOR3(2.0f * sign, -1.5f * sign, 1.2f * sign);
+        in.thrustAugEnabled = false;
+        in.dt = 0.25f;
+        ExpectStepMatches(in);
+    }
+}
