@@ -251,4 +251,112 @@ TEST_F(ObjectLoop, PuffFrameKeepsTheLastGoodOneOverAPole)
     EXPECT_EQ(frame, kept);
 }
 
+
+// The loop drawn through the device in pixels.
+class ObjectPixels : public ObjectLoop {
+protected:
+    void SetUp() override
+    {
+        ObjectLoop::SetUp();
+        if (HasFatalFailure()) return;
+        recorder_->onCall = nullptr;
+        ViewOffset = 0.0f;
+        FieldOfView = 1.2f;
+        app_->BackBufferDesc.Width = kSize;
+        app_->BackBufferDesc.Height = kSize;
+        ASSERT_EQ(app_->PrepareDeviceObjects(), S_OK);
+        for (auto [buffer, bytes] : {std::pair{&app_->SkyWallBuffer, 320u}, std::pair{&app_->SkyCapBuffer, 384u},
+                                     std::pair{&app_->SunQuadBuffer, 128u}, std::pair{&app_->CloudPuffBuffer, 38400u}}) {
+            ASSERT_EQ(device_->CreateVertexBuffer(bytes, 0, MODEL_VERTEX_FVF, D3DPOOL_MANAGED, buffer), D3D_OK);
+            owned_.push_back(*buffer);
+        }
+        app_->FillStaticBuffers();
+        device_->SetMaterial(&WhiteMaterial);
+        device_->SetVertexShader(MODEL_VERTEX_FVF);  // as the vessels step leaves it
+    }
+    void Look(const D3DXVECTOR3& at, const D3DXVECTOR3& up)
+    {
+        const D3DXVECTOR3 eye(0, 0, 0);
+        D3DXMATRIX view;
+        D3DXMatrixLookAtLH(&view, &eye, &at, &up);
+        device_->SetTransform(D3DTS_VIEW, &view);
+    }
+    void Clear(D3DCOLOR colour) { device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, colour, 1.0f, 0); }
+};
+
+TEST_F(ObjectPixels, SkyBoxCoversEveryPixelInAnyViewDirectionAndItsTintBlendsByAlpha)
+{
+    app_->WallTexture = Texture(0xFF204080);
+    app_->FloorTexture = Texture(0xFF204080);
+    UniverseObjects[5].Kind = KIND_SKY_BOX;
+    D3DXMatrixRotationX(&UniverseObjects[5].BaseMatrix, 0.4091f + 1.5707964f);
+    UniverseObjects[3].AngleB = 0.35f;
+    Atmosphere.SkyBoxTint = 0x00FF0000;  // alpha 0: the stars alone
+    const D3DXVECTOR3 views[][2] = {{{0, 0, 1}, {0, 1, 0}}, {{1, 0, 0}, {0, 1, 0}}, {{0, 1, 0}, {0, 0, 1}},
+                                    {{0, -1, 0}, {1, 0, 0}}, {{1, 1, 1}, {0, 1, 0}}, {{-1, 1, -1}, {0, 1, 0}},
+                                    {{-0.3f, -1, 0.7f}, {0, 0, 1}}, {{0, 0, -1}, {0, 1, 0}}};
+    for (float fov : {1.2f, 0.05f}) {
+        FieldOfView = fov;
+        ASSERT_EQ(app_->PrepareDeviceObjects(), S_OK);
+        for (const auto& v : views) {
+            Clear(0x00FF00);
+            Look(v[0], v[1]);
+            ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+            const std::vector<std::uint32_t> p = Pixels();
+            int uncovered = 0;
+            for (std::uint32_t c : p) uncovered += c == 0x00FF00 ? 1 : 0;
+            EXPECT_EQ(uncovered, 0) << "fov " << fov << " toward " << v[0].x << " " << v[0].y << " " << v[0].z;
+            EXPECT_RGB_NEAR(p[32 * 64 + 32], 0x20, 0x40, 0x80, 1);
+        }
+    }
+    Atmosphere.SkyBoxTint = 0xFFFF0000;  // alpha 255: the tint alone
+    Clear(0x00FF00);
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    EXPECT_RGB_NEAR(Pixel(32, 32), 255, 0, 0, 1);
+    EXPECT_RGB_NEAR(Pixel(0, 63), 255, 0, 0, 1);
+}
+
+TEST_F(ObjectPixels, CloudTexelOfAlphaZeroWritesNeitherColourNorDepth)
+{
+    // One puff 2 km ahead of the viewer, then a blue square 5 km ahead behind it.
+    AltitudeMSL = 2.0f;
+    UniverseObjects[8].Kind = KIND_CLOUDS;
+    Vessels[0].Position = {0, 0, -2941.6f};
+    Atmosphere.EyeOffset = {0, 0, 2941.6f};  // the vertical through the viewer along +z
+    Atmosphere.SkyColor = {1, 1, 1};
+    SetModel(POLYGON_SPHERE, FacingSquare());
+    IDirect3DTexture8* blue = Texture(0xFF0000FF);
+    Look({0, 0, 1}, {0, 1, 0});
+    auto frame = [&](std::uint32_t cloudTexel) {
+        for (CloudPuff& p : app_->CloudPuffs) p = {{0, 0, 9000.0f}, 0, 1.0e9f, 0};
+        app_->CloudPuffs[CLOUD_PUFF_COUNT - 1] = {{0, 0, 2943.6f}, 0, 1.0e9f, 0};  // drawn at (0, 0, 2)
+        app_->CloudTexture = Texture(cloudTexel);
+        Clear(0x000000);
+        ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+        D3DXMATRIX scale, move;
+        D3DXMatrixScaling(&scale, 4.0f, 4.0f, 1.0f);
+        D3DXMatrixTranslation(&move, 0, 0, 5.0f);
+        const D3DXMATRIX world = scale * move;  // covers the whole view
+        device_->SetTransform(D3DTS_WORLD, &world);
+        device_->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        device_->SetTexture(0, blue);
+        device_->SetStreamSource(0, app_->PolygonObjects[POLYGON_SPHERE].VertexBuffer, sizeof(ModelVertex));
+        device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2);
+        device_->SetRenderState(D3DRS_LIGHTING, TRUE);
+        device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    };
+    // The opaque puff (lit by the sky colour alone: white) hides the square's middle.
+    frame(0xFFFFFFFF);
+    SaveScreenshot("cloud-opaque.ppm", Pixels(), kSize, kSize);
+    EXPECT_RGB_NEAR(Pixel(32, 32), 255, 255, 255, 2);
+    EXPECT_RGB_NEAR(Pixel(32, 5), 0, 0, 255, 1);
+    EXPECT_FLOAT_EQ(app_->CloudPuffs[CLOUD_PUFF_COUNT - 1].EyeDistanceSq, 4.0f);
+    // A puff of alpha-0 texels leaves colour and depth alone: the square shows through.
+    frame(0x00FFFFFF);
+    SaveScreenshot("cloud-clear.ppm", Pixels(), kSize, kSize);
+    EXPECT_RGB_NEAR(Pixel(32, 32), 0, 0, 255, 1);
+    EXPECT_RGB_NEAR(Pixel(30, 34), 0, 0, 255, 1);
+}
+
 }  // namespace

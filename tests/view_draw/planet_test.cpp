@@ -306,4 +306,39 @@ TEST_F(PlanetStep, StableOrderEqualsALiteralBubbleSort)
     EXPECT_FALSE(StableAscendingOrder(keys, 300, order));
 }
 
+
+TEST_F(PlanetStep, CachedNearPatchShowsOutsideTheDiscAndGreyDetailKeepsTheBaseColour)
+{
+    recorder_->onCall = nullptr;
+    app_->BackBufferDesc.Width = kSize;
+    app_->BackBufferDesc.Height = kSize;
+    FieldOfView = 1.2f;
+    ViewOffset = 0.0f;
+    ASSERT_EQ(app_->PrepareDeviceObjects(), S_OK);
+    device_->SetRenderState(D3DRS_LIGHTING, FALSE);     // diffuse white
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device_->SetRenderState(D3DRS_STENCILREF, 1);       // as the horizon disc leaves it
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device_->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    app_->PlanetTexture = Texture(0xFFC86432);          // (200, 100, 50)
+    app_->TerrainDetailTexture = Texture(0xFF808080);   // neutral grey: 2 x 128/255 = 1.0039
+    // Looking straight down from 1 km; no disc drawn, so the stencil holds 0 everywhere.
+    const D3DXVECTOR3 m = FacetCentre(1234), eye(0, 0, 0);
+    const D3DXVECTOR3 down = -m, side = Unit(D3DXVECTOR3(-m.y, m.x, 0));
+    D3DXMATRIX view;
+    D3DXMatrixLookAtLH(&view, &eye, &down, &side);
+    device_->SetTransform(D3DTS_VIEW, &view);
+
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00FF00, 1.0f, 0);
+    Frame(m, 1.0f);  // every patch built now: drawn under the mask, so nothing shows
+    EXPECT_EQ(Pixel(32, 32), 0x00FF00u);
+
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00FF00, 1.0f, 0);
+    Frame(m, 1.0f);  // cached: the nine nearest ignore the mask
+    SaveScreenshot("patch-outside-disc.ppm", Pixels(), kSize, kSize);
+    EXPECT_RGB_NEAR(Pixel(32, 32), 200, 100, 50, 2);
+    EXPECT_RGB_NEAR(Pixel(5, 58), 200, 100, 50, 2);
+}
+
 }  // namespace
