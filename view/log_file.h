@@ -15,3 +15,6 @@ void CloseLogFile();
 void WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes text as it stands (no formatting), in a single call.
 void WriteLogText(const char* text);
+
+// Tests: called by every line write between taking the descriptor and writing.
+void SetLogWriteHook(void (*hook)());
