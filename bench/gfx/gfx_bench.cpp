@@ -258,8 +258,9 @@ void DrawCallBareGl(benchmark::State& state) {
     glGetIntegerv(GL_CLIP_DEPTH_MODE, &depthMode);
     const bool zeroToOne = depthMode == GL_ZERO_TO_ONE;
     const float side = static_cast<float>(kSide);
-    const float screen[16] = {2.0f / side, 0, 0, 0, 0, -2.0f / side, 0, 0, 0, 0, zeroToOne ? 1.0f : 2.0f, 0,
-                              0.5f * 2.0f / side - 1.0f, 1.0f - 0.5f * 2.0f / side, zeroToOne ? 0.0f : -1.0f, 1};
+    // Depth stored reversed, as the layer stores it.
+    const float screen[16] = {2.0f / side, 0, 0, 0, 0, -2.0f / side, 0, 0, 0, 0, zeroToOne ? -1.0f : -2.0f, 0,
+                              0.5f * 2.0f / side - 1.0f, 1.0f - 0.5f * 2.0f / side, 1, 1};
     glMatrixMode(GL_PROJECTION);
     glLoadMatrixf(screen);
     glMatrixMode(GL_MODELVIEW);

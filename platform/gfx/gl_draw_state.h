@@ -125,6 +125,9 @@ struct GlDrawState {
 
     // The platform's initial values of every state.
     void SetDefaults();
+    // Takes every GL value last given as unknown (GL was used behind the
+    // device's back in its context): the next draw gives them all again.
+    void ForgetApplied();
     // Records an entry into the block being recorded (replacing an equal key).
     void Record(const StateBlockEntry& entry);
 };

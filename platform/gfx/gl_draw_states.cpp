@@ -94,6 +94,27 @@ void GlDrawState::SetDefaults() {
     dirty = kDirtyAll;
 }
 
+void GlDrawState::ForgetApplied() {
+    for (auto& unit : envCache) {
+        for (int& v : unit) v = -1;
+    }
+    for (int i = 0; i < kMaxTextureStages; ++i) {
+        stageApplied[i] = false;
+        envColourSet[i] = false;
+        unitState[i] = -1;
+        boundTexture[i] = ~0u;
+        samplerBound[i] = false;
+        texArrays[static_cast<size_t>(i)] = GlArrayState{};
+    }
+    unitsKnown = false;
+    viewportApplied = false;
+    activeUnit = clientUnit = -1;
+    capLighting = capNormalize = capFog = capColourMaterial = capColourSum = -1;
+    colourMaterialMode = 0;
+    vertexArray = normalArray = colourArray = fogArray = secondaryArray = GlArrayState{};
+    dirty = kDirtyAll;
+}
+
 void ReleaseStateBlockEntry(StateBlockEntry* e) {
     if (e->texture) e->texture->Release();
     if (e->stream) e->stream->Release();

@@ -2,6 +2,10 @@
 // emissive lights, compressed textures with alpha and mip chains, the alpha
 // test against reference 0, wrapped detail coordinates on the second set, and
 // Present while a scene is open.
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
+
 #include <algorithm>
 #include <array>
 
@@ -228,6 +232,29 @@ TEST_F(SceneFeatureTest, PresentInsideAnOpenSceneKeepsTheSceneAndTheBuffer) {
     EXPECT_EQ(device_->EndScene(), D3D_OK);
     EXPECT_EQ(Pixel(4, 4), 0xFF0000u);
     EXPECT_EQ(Pixel(12, 4), 0x00FF00u);
+}
+
+}  // namespace
+
+namespace {
+
+// Another user of the context changes GL behind the device's back; once told,
+// the device gives its whole state again.
+TEST_F(SceneFeatureTest, ForgottenGlStateIsGivenAgain) {
+    IDirect3DTexture8* t = SolidTexture(D3DFMT_A8R8G8B8, 0xFFFF0000);
+    device_->SetTexture(0, t);
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    ScreenRect(0, 0, 8, 8, 0xFF00FF00);
+    EXPECT_EQ(Pixel(4, 4), 0xFF0000u);
+    glActiveTexture(GL_TEXTURE0);
+    glDisable(GL_TEXTURE_2D);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    glDisableClientState(GL_VERTEX_ARRAY);
+    static_cast<GlDevice*>(device_)->DrawState().ForgetApplied();
+    ScreenRect(8, 0, 16, 8, 0xFF00FF00);
+    EXPECT_EQ(Pixel(12, 4), 0xFF0000u);
+    device_->SetTexture(0, nullptr);
+    t->Release();
 }
 
 }  // namespace
