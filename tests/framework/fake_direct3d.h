@@ -39,7 +39,11 @@ public:
     HRESULT GetDisplayMode(D3DDISPLAYMODE*) override { return S_OK; }
     HRESULT GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS*) override { return S_OK; }
     HRESULT SetCursorProperties(UINT, UINT, IDirect3DSurface8*) override { return S_OK; }
-    void SetCursorPosition(int, int, DWORD) override { ++cursorMoves; }
+    void SetCursorPosition(int x, int y, DWORD) override {
+        ++cursorMoves;
+        cursorX = x;
+        cursorY = y;
+    }
     BOOL ShowCursor(BOOL show) override;
     HRESULT Reset(D3DPRESENT_PARAMETERS* p) override;
     HRESULT Present(const RECT*, const RECT*, HWND, const void*) override;
@@ -93,6 +97,7 @@ public:
     HRESULT resetResult = S_OK;
     int presents = 0;
     int cursorMoves = 0;
+    int cursorX = 0, cursorY = 0;  // the last position given
 };
 
 class FakeDirect3D final : public IDirect3D8 {

@@ -116,9 +116,6 @@ TEST_F(FrameworkTest, HookFailureAfterCreationReleasesInOrderBeforeFallBack) {
     TestApp app;
     app.failures["PrepareDeviceObjects"] = E_FAIL;
     fake_->adapters[0].ref.present = true;
-    app.validate = [](const D3DCAPS8* caps, DWORD, D3DFORMAT) {
-        return caps->DeviceType == D3DDEVTYPE_HAL ? S_OK : S_OK;
-    };
     // Both devices fail in PrepareDeviceObjects: HAL, fall-back to REF, then the failure goes back.
     EXPECT_EQ(Start(app), E_FAIL);
     const Log expected{"OneTimeSceneInit",       "CreateDevice 0 HAL 640x500 windowed",
@@ -316,6 +313,82 @@ TEST_F(FrameworkTest, AltReturnTogglesFullScreenAndBack) {
     EXPECT_TRUE(app.Windowed);
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(app.MainWindow, GWL_STYLE)), 0x10CE0000u);
     EXPECT_TRUE(g_boxes.empty());
+}
+
+// The rules of the window messages that depend on the state: hiding, the minimum
+// size, the cursor in full screen, mouse positions, system commands and power.
+TEST_F(FrameworkTest, WindowMessageRulesFollowTheWindowState) {
+    TestApp app;
+    ASSERT_EQ(Start(app), S_OK);
+    HWND w = app.MainWindow;
+    // Hidden because another window is maximised: no rendering until shown again.
+    SendMessageA(w, WM_SIZE, SIZE_MAXHIDE, 0);
+    EXPECT_FALSE(app.Active);
+    SendMessageA(w, WM_SIZE, SIZE_RESTORED, 0);
+    EXPECT_TRUE(app.Active);
+    MINMAXINFO limits{};
+    SendMessageA(w, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    EXPECT_EQ(limits.ptMinTrackSize.x, 100);
+    EXPECT_EQ(limits.ptMinTrackSize.y, 100);
+    EXPECT_EQ(SendMessageA(w, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0), TRUE);
+    EXPECT_EQ(SendMessageA(w, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0), TRUE);
+    EXPECT_EQ(SendMessageA(w, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 0);
+
+    // Windowed: the cursor over the frame is the system's, the system commands pass,
+    // and the device cursor follows the mouse in screen coordinates.
+    const LPARAM overFrame = MAKELPARAM(HTCAPTION, WM_MOUSEMOVE);
+    EXPECT_EQ(SendMessageA(w, WM_SETCURSOR, reinterpret_cast<WPARAM>(w), overFrame), FALSE);
+    for (WPARAM command : {SC_MOVE, SC_SIZE, SC_MAXIMIZE, SC_KEYMENU, SC_MONITORPOWER})
+        EXPECT_EQ(SendMessageA(w, WM_SYSCOMMAND, command, 0), 0) << command;
+    SetWindowPos(w, nullptr, 50, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    POINT screen{30, 40};
+    ClientToScreen(w, &screen);
+    ASSERT_NE(screen.x, 30);
+    InjectMouseMove(w, 30, 40, 0);
+    Pump(app);
+    EXPECT_EQ(fake_->lastDevice->cursorX, screen.x);
+    EXPECT_EQ(fake_->lastDevice->cursorY, screen.y);
+
+    SendMessageA(w, WM_COMMAND, MAKEWPARAM(CMD_TOGGLE_FULLSCREEN, 1), 0);
+    ASSERT_FALSE(app.Windowed);
+    // Full screen: the commands that would move, size or open a menu are swallowed,
+    // exactly those.
+    for (WPARAM command : {SC_MOVE, SC_SIZE, SC_MAXIMIZE, SC_KEYMENU, SC_MONITORPOWER})
+        EXPECT_EQ(SendMessageA(w, WM_SYSCOMMAND, command, 0), 1) << command;
+    EXPECT_EQ(SendMessageA(w, WM_SYSCOMMAND, SC_MOVE | 2, 0), 0);
+    // The cursor is the application's only while active and ready.
+    EXPECT_EQ(SendMessageA(w, WM_SETCURSOR, reinterpret_cast<WPARAM>(w), overFrame), TRUE);
+    app.Ready = FALSE;
+    EXPECT_EQ(SendMessageA(w, WM_SETCURSOR, reinterpret_cast<WPARAM>(w), overFrame), FALSE);
+    app.Ready = TRUE;
+    app.Active = FALSE;
+    EXPECT_EQ(SendMessageA(w, WM_SETCURSOR, reinterpret_cast<WPARAM>(w), overFrame), FALSE);
+    app.Active = TRUE;
+    // Mouse positions in client coordinates.
+    InjectMouseMove(w, 30, 40, 0);
+    Pump(app);
+    POINT client{0, 0};
+    GetCursorPos(&client);
+    ScreenToClient(w, &client);
+    EXPECT_EQ(fake_->lastDevice->cursorX, client.x);
+    EXPECT_EQ(fake_->lastDevice->cursorY, client.y);
+}
+
+// Frame statistics are rebuilt only when strictly more than a second has passed.
+TEST_F(FrameworkTest, StatisticsWaitForMoreThanASecond) {
+    TestApp app;
+    ASSERT_EQ(Start(app), S_OK);
+    g_ticks = 200000;
+    ASSERT_EQ(app.RenderOneFrame(), S_OK);  // the first period ends here
+    const float first = app.FramesPerSecond;
+    for (int i = 0; i < 10; ++i) {
+        g_ticks += 100;
+        app.RenderOneFrame();
+    }
+    EXPECT_EQ(app.FramesPerSecond, first);  // exactly one second: not yet
+    g_ticks += 1;
+    app.RenderOneFrame();
+    EXPECT_NEAR(app.FramesPerSecond, 11.0f / 1.001f, 0.01f);
 }
 
 TEST_F(FrameworkTest, FullScreenCursorIsCopiedToTheDeviceWhenAsked) {

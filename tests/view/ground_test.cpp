@@ -256,6 +256,36 @@ TEST_F(Ground, LevellingOnTheTerrain)
     EXPECT_EQ(vessel_->Rates, D3DXVECTOR3(0.5f, 0.5f, 1.0f));
 }
 
+// The terrain vector is carried by the home planet's matrix first and then back
+// through the vessel's world matrix; both are turned and moved here, so the order
+// matters. Expected values by hand: the planet turns about Z by 0.3 and moves by h,
+// the vessel is turned about X by 0.2 and placed at t.
+TEST_F(Ground, LevellingCarriesTheTerrainThroughThePlanetThenBackThroughTheVessel)
+{
+    Own();
+    Place(D3DXVECTOR3(0.0f, 2939.0f, 0.0f));
+    const float b = 0.3f, a = 0.2f;
+    const D3DXVECTOR3 h(1.0f, 2.0f, 3.0f), t(5.0f, 40.0f, -7.0f), slope(10.0f, 60.0f, -5.0f);
+    D3DXMATRIX turn, move;
+    D3DXMatrixRotationZ(&turn, b);
+    D3DXMatrixTranslation(&move, h.x, h.y, h.z);
+    D3DXMatrixMultiply(&env_.homeWorld, &turn, &move);
+    D3DXMatrixRotationX(&turn, a);
+    D3DXMatrixTranslation(&move, t.x, t.y, t.z);
+    D3DXMatrixMultiply(&vessel_->WorldMatrix, &turn, &move);
+    env_.terrainSlope = slope;
+    GravityAndGround(*vessel_, 0.1f, env_, touchdown_);
+
+    // Through the planet: turned about Z (x cos - y sin, x sin + y cos), then moved.
+    const double w[3] = {slope.x * std::cos(b) - slope.y * std::sin(b) + h.x,
+                         slope.x * std::sin(b) + slope.y * std::cos(b) + h.y, slope.z + h.z};
+    // Back through the vessel: moved back, then turned about X by -a.
+    const double m[3] = {w[0] - t.x, w[1] - t.y, w[2] - t.z};
+    const double u[3] = {m[0], m[1] * std::cos(a) + m[2] * std::sin(a), -m[1] * std::sin(a) + m[2] * std::cos(a)};
+    EXPECT_NEAR(vessel_->Rates.x, std::atan(-u[2] / u[1]), 1e-5);
+    EXPECT_NEAR(vessel_->Rates.y, std::atan(u[0] / u[1]), 1e-5);
+}
+
 TEST_F(Ground, LandedOtherVesselsStopPitchAndRoll)
 {
     env_.altitudeMSL = 5.0f;
