@@ -1,8 +1,7 @@
 // Keys through the window layer's injected input into the cockpit application, and
 // the frame's lights, with a recorded device.
 #include "fly_fixture.h"
-#include "platform/gfx/gl_device.h"
-#include "platform/gfx/recording_device.h"
+#include "tests/font/font_fixture.h"
 #include "platform/ui/window.h"
 #include "view/cockpit_app.h"
 
@@ -20,7 +19,7 @@ UINT CountPopup(HMENU, int, int)
     return 0;
 }
 
-class CockpitKeys : public ::testing::Test {
+class CockpitKeys : public RecordedDevice {
 protected:
     void SetUp() override
     {
@@ -28,18 +27,8 @@ protected:
         flytest::MakeOwnVessel(3);
         PropulsionEnabled = 1;
         SetHeadlessWindows(true);
-        SetHeadlessGraphics(true);
-        d3d_ = Direct3DCreate8(D3D_SDK_VERSION);
-        ASSERT_NE(d3d_, nullptr);
-        D3DPRESENT_PARAMETERS p{};
-        p.Windowed = TRUE;
-        p.BackBufferWidth = 64;
-        p.BackBufferHeight = 64;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        ASSERT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &gl_), D3D_OK);
-        device_ = new RecordingDevice(gl_);
-
+        RecordedDevice::SetUp();
+        ASSERT_NE(device_, nullptr);
         app_ = std::make_unique<CockpitApplication>();
         app_->Device = device_;
         WNDCLASSA wc{};
@@ -59,9 +48,7 @@ protected:
         DestroyWindow(window_);
         ResetMessageQueueForTests();
         app_.reset();
-        device_->Release();
-        gl_->Release();
-        d3d_->Release();
+        RecordedDevice::TearDown();
     }
     void Pump()
     {
@@ -87,9 +74,6 @@ protected:
         Up(vk);
     }
 
-    IDirect3D8* d3d_ = nullptr;
-    IDirect3DDevice8* gl_ = nullptr;
-    RecordingDevice* device_ = nullptr;
     std::unique_ptr<CockpitApplication> app_;
     HWND window_ = nullptr;
 };
@@ -325,4 +309,23 @@ TEST_F(CockpitKeys, ProjectileLightFollowsTheNearestShot)
     ASSERT_EQ(landing.size(), 2u);
     EXPECT_EQ(landing[1].args[0], 1u);
     EXPECT_NEAR(app_->LandingLight.Direction.z, 1.0f, 1e-6f);
+}
+
+TEST_F(CockpitKeys, MouseAndWindowMessagesToggleNothing)
+{
+    const std::uint8_t aug = ThrustAugEnabled, light = LandingLightOn, yaw = YawFromThrust;
+    InjectKey(window_, VK_SHIFT, true);
+    InjectKey(window_, VK_CONTROL, true);
+    for (int button = 0; button < 3; ++button) InjectMouseButton(window_, button, true, 97, 108);
+    InjectMouseMove(window_, 114, 97, MK_LBUTTON | MK_RBUTTON | MK_MBUTTON);
+    for (int button = 0; button < 3; ++button) InjectMouseButton(window_, button, false, 108, 114);
+    InjectKey(window_, VK_CONTROL, false);
+    InjectKey(window_, VK_SHIFT, false);
+    InjectResize(window_, 97, 114);
+    InjectMinimize(window_, true);
+    InjectMinimize(window_, false);
+    Pump();
+    EXPECT_EQ(ThrustAugEnabled, aug);
+    EXPECT_EQ(LandingLightOn, light);
+    EXPECT_EQ(YawFromThrust, yaw);
 }
