@@ -346,8 +346,7 @@ void SendReports(ReportTimers& timers, float t, float framesPerSecond, const Own
 
 HRESULT SimulateFrame(const FrameContext& frame)
 {
-    // Step 1 of the original sets the x87 precision; floats and doubles here are
-    // computed at their own precision already.
+    // No x87 precision to set: floats and doubles are computed at their own precision.
     const float t = frame.t, dt = frame.dt;
     const bool tick = AdvanceControllerTick(ControllerTickAccumulator, dt);
 
