@@ -1,0 +1,259 @@
+// The real Panorel with the real console client and the stand-in universe server
+// under a private X server: each view in its own folder of generated sample data.
+#include "tests/client_app/harness.h"
+#include "tools/sample-data/sample_data.h"
+#include "tools/universe-standin/standin.h"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+constexpr auto npos = std::string::npos;
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Panorel started in its own folder; standard output and error kept in a file.
+class Panorel {
+public:
+    explicit Panorel(std::string folder) : folder_(std::move(folder)) {}
+    ~Panorel()
+    {
+        if (pid_ > 0 && WaitExit(0ms) < 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // Sample data in the folder; `configuration` empty: no Panorel.cfg.
+    bool Prepare(const std::string& configuration)
+    {
+        std::string error;
+        if (!sample_data::WriteSampleData(folder_, &error)) return false;
+        std::filesystem::remove(folder_ + "/Panorel.cfg");
+        if (!configuration.empty()) std::ofstream(folder_ + "/Panorel.cfg") << configuration;
+        return true;
+    }
+    bool Start()
+    {
+        pid_ = fork();
+        if (pid_ < 0) return false;
+        if (pid_ == 0) {
+            const int fd = open((folder_ + "/panorel.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+            if (chdir(folder_.c_str()) != 0) _exit(126);
+            setenv("MERIDAX_MESSAGEBOX", "stderr", 1);
+            execl(PANOREL_PROGRAM, "Panorel", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return true;
+    }
+    // Exit status, or -1 while it still runs after the time-out.
+    int WaitExit(std::chrono::milliseconds limit)
+    {
+        if (status_ >= 0) return status_;
+        const auto end = Clock::now() + limit;
+        do {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                return status_;
+            }
+            std::this_thread::sleep_for(50ms);
+        } while (Clock::now() < end);
+        return -1;
+    }
+    std::string Output() const { return Slurp(folder_ + "/panorel.out"); }
+    std::string Log() const { return Slurp(folder_ + "/logfile.txt"); }
+    bool OutputHas(const std::string& text, std::chrono::milliseconds limit)
+    {
+        const auto end = Clock::now() + limit;
+        while (Output().find(text) == npos) {
+            if (Clock::now() > end) return false;
+            std::this_thread::sleep_for(50ms);
+        }
+        return true;
+    }
+    std::string Diagnosis() const { return "--- Panorel output:\n" + Output() + "--- log:\n" + Log(); }
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+// The window titled "Panorel Peer", or 0 when none shows within the time-out.
+unsigned long FindWindow()
+{
+    std::string id;
+    if (FILE* p = popen("timeout 60 xdotool search --sync --onlyvisible --name '^Panorel Peer$' 2>/dev/null", "r")) {
+        char buffer[64];
+        if (std::fgets(buffer, sizeof buffer, p)) id = buffer;
+        pclose(p);
+    }
+    return id.empty() ? 0 : std::stoul(id);
+}
+
+// What a window manager sends when the user closes the window.
+void RequestClose(unsigned long window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+}
+
+// Position of `line` in `text` after `from`; npos when missing.
+std::size_t After(const std::string& text, const std::string& line, std::size_t from)
+{
+    return from == npos ? npos : text.find(line, from);
+}
+
+class PanorelRun : public ::testing::Test {
+protected:
+    void StartServerAndClient()
+    {
+        UniverseStandin::Options o;
+        o.log = nullptr;
+        o.keepLog = true;
+        o.drones = 1;
+        o.universeFile = scratch.Path() + "/universe.dat";
+        server = std::make_unique<UniverseStandin>(o);
+        ASSERT_EQ(server->Start(), S_OK);
+        ASSERT_TRUE(client.Start(scratch));
+        ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), npos) << client.Output();
+    }
+    bool ServerLogHas(const std::string& text)
+    {
+        for (int i = 0; i < 100; ++i) {
+            for (const std::string& line : server->LogLines())
+                if (line.find(text) != npos) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+    void TearDown() override
+    {
+        if (server) server->Stop();
+    }
+
+    apptest::Scratch scratch;
+    apptest::ClientProcess client;
+    std::unique_ptr<UniverseStandin> server;
+};
+
+TEST_F(PanorelRun, JoinsTheClientAndEndsOnACloseRequest)
+{
+    StartServerAndClient();
+    Panorel view(scratch.Path() + "/view");
+    ASSERT_TRUE(view.Prepare("0 20 127.0.0.1 1 0 142\n"));
+    ASSERT_TRUE(view.Start());
+
+    ASSERT_NE(client.WaitFor("] Peer program application instance assigned slot:  0\n", 60000), npos)
+        << client.Output() << view.Diagnosis();
+    // The registration relayed: type 7, X 1, Y the build, Z 1, W propulsion.
+    EXPECT_TRUE(ServerLogHas("StatusPacket type 7 byte1 0 X 1.000 Y 142.000 Z 1.000 W 1.000"));
+    const unsigned long window = FindWindow();
+    ASSERT_NE(window, 0u) << view.Diagnosis();
+    EXPECT_TRUE(view.OutputHas("[information box] Initializing...: The program will normally take a moment to load.\n",
+                               1s))
+        << view.Diagnosis();
+    // Frames run: the loading screen loads the texture set.
+    for (int i = 0; i < 600 && view.Log().find("blast43.dds loaded") == npos; ++i) std::this_thread::sleep_for(50ms);
+
+    RequestClose(window);
+    EXPECT_EQ(view.WaitExit(30s), 0) << view.Diagnosis();
+
+    const std::string log = view.Log();
+    std::size_t at = After(log, "Reading \"Panorel.cfg\" file...\r\nOffset: 0.000000\r\nFOV: 0.349066\r\n"
+                                "IP address: (127.0.0.1)\r\nPropulsion: 1\r\nJoystick: 0\r\n"
+                                "Configuration version: 142\r\n", 0);
+    EXPECT_EQ(at, 0u) << log;
+    at = After(log, "OneTimeSceneInit() called!\r\nOneTimeSceneInit() exiting successfully!\r\nBuild: 142 (11/01/2002)  Mode: ",
+               at);
+    at = After(log, "\r\nInitDeviceObjects() called!\r\nInitDeviceObjects() font for HUD loaded!\r\n"
+                    "InitDeviceObjects() created all vertex buffers!\r\n"
+                    "Creating memory (", at);
+    at = After(log, " vertices) for polygon object number 0...\r\n", at);
+    at = After(log, "Creating memory (6750 vertices) for polygon object number 2...\r\n", at);
+    at = After(log, "Creating memory (13500 vertices) for polygon object number 5...\r\n", at);
+    at = After(log, " vertices) for polygon object number 7...\r\nInitDeviceObjects() exiting sucessfully!\r\n", at);
+    at = After(log, "InitDeviceObjects() blast43.dds loaded!\r\n", at);
+    EXPECT_NE(at, npos) << log;
+}
+
+TEST_F(PanorelRun, ASecondViewAskingForPropulsionIsRefusedAndEnds)
+{
+    StartServerAndClient();
+    Panorel first(scratch.Path() + "/first");
+    ASSERT_TRUE(first.Prepare("0 20 127.0.0.1 1 0 142\n"));
+    ASSERT_TRUE(first.Start());
+    ASSERT_NE(client.WaitFor("] Peer program application instance assigned slot:  0\n", 60000), npos)
+        << client.Output() << first.Diagnosis();
+    for (int i = 0; i < 600 && first.Log().find("blast43.dds loaded") == npos; ++i) std::this_thread::sleep_for(50ms);
+
+    Panorel second(scratch.Path() + "/second");
+    ASSERT_TRUE(second.Prepare("0 20 127.0.0.1 1 0 142\n"));
+    ASSERT_TRUE(second.Start());
+    EXPECT_EQ(second.WaitExit(60s), 0) << client.Output() << second.Diagnosis();
+    // Refused before its first frame: the loading screen never ran.
+    EXPECT_NE(second.Log().find("InitDeviceObjects() exiting sucessfully!"), npos) << second.Diagnosis();
+    EXPECT_EQ(second.Log().find("cloud8.dds loaded"), npos) << second.Diagnosis();
+    EXPECT_EQ(client.Output().find("slot:  1"), npos) << client.Output();
+
+    // The first view goes on until the console client ends; then it ends too.
+    EXPECT_EQ(first.WaitExit(0ms), -1);
+    apptest::LeaveWithEscape(client);
+    EXPECT_EQ(first.WaitExit(30s), 0) << first.Diagnosis();
+}
+
+TEST(PanorelAlone, WithoutAClientOrConfigurationItAsksToCheckTheConnection)
+{
+    apptest::Scratch scratch;
+    Panorel view(scratch.Path() + "/view");
+    ASSERT_TRUE(view.Prepare(""));
+    ASSERT_TRUE(view.Start());
+    EXPECT_EQ(view.WaitExit(90s), 0) << view.Diagnosis();
+    const std::string output = view.Output();
+    EXPECT_NE(output.find("[information box] Initializing...: "), npos) << output;
+    EXPECT_NE(output.find("[error box] Check Connection: Failed on ConnectToSession.\n\nPlease verify your Console "
+                          "Client program is running and is currently\nconnected to the Meridax Industries server "
+                          "and try again.\n"),
+              npos)
+        << output;
+    EXPECT_EQ(view.Log().rfind("Could not open \"Panorel.cfg\" file, using defaults...\r\nOneTimeSceneInit() called!", 0),
+              0u)
+        << view.Log();
+}
+
+}  // namespace
