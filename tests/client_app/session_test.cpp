@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -509,6 +510,28 @@ TEST(ClientSession, ExitUnderAFloodOfPositionReports)
     const std::string log = s.scratch.ReadFile("logfile.txt");
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+}
+
+// Configured a second and a half before the hour: the console loop rolls the hour
+// once the universe seconds pass 3600, and the seconds start again from 0.
+TEST(ClientSession, TheConsoleLoopRollsTheUniverseHour)
+{
+    ScriptedServer::Options o;
+    o.hours = 5.0f;
+    o.seconds = 3598.5f;
+    Session s(o);
+    ASSERT_TRUE(s.Up()) << s.client.Output();
+    std::string stats;
+    for (int i = 0; i < 40 && stats.find("\nUniverse time: 6:") == npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        stats = Statistics(s.client);
+    }
+    const std::size_t at = stats.find("\nUniverse time: 6:");
+    ASSERT_NE(at, npos) << stats;
+    const double seconds = std::atof(stats.c_str() + at + std::strlen("\nUniverse time: 6:"));
+    EXPECT_GE(seconds, 0.0);
+    EXPECT_LT(seconds, 11.0);
+    s.Leave();
 }
 
 TEST(ClientSession, LostServerSessionTellsTheViewsAndKeepsRunning)

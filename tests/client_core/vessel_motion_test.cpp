@@ -82,13 +82,6 @@ protected:
     ShipRecord& ship = Ships[kVessel];
 };
 
-TEST_F(VesselMotionTest, ConstantsHaveTheirBitPatterns)
-{
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(MOTION_REFERENCE_RADIUS), 0x4537B99Au);
-    EXPECT_EQ(MOTION_REFERENCE_RADIUS, 2939.60009765625f);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(MOTION_GROUND_BAND), 0x39D1B717u);
-}
-
 TEST_F(VesselMotionTest, UnreportedVesselGroundRadiusZeroFallsWithInverseSquareGravity)
 {
     // Twice the reference radius: a quarter of the surface gravity, along -n.
