@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <linux/input-event-codes.h>
 
+#include <algorithm>
 #include <climits>
 
 LONG ScaleAxis(int raw, LONG minimum, LONG maximum)
@@ -47,4 +48,43 @@ int TwistAxisFromAbsBits(const unsigned long* absBits, int bitCount)
         if (present(code)) ++index;
     }
     return index;
+}
+
+HRESULT ApplyEffectParameters(SDL_HapticEffect& out, const GUID& kind, const DIEFFECT* effect, DWORD flags)
+{
+    if (effect == nullptr || effect->dwSize != sizeof(DIEFFECT)) return DIERR_INVALIDPARAM;
+    const bool constant = kind == GUID_ConstantForce;
+    if (out.type == 0) {
+        out.type = constant ? SDL_HAPTIC_CONSTANT : SDL_HAPTIC_SINE;
+    }
+    SDL_HapticDirection* direction = constant ? &out.constant.direction : &out.periodic.direction;
+    if (flags & DIEP_DURATION) {
+        const Uint32 length = effect->dwDuration == INFINITE ? SDL_HAPTIC_INFINITY : effect->dwDuration / 1000;
+        if (constant) out.constant.length = length;
+        else out.periodic.length = length;
+    }
+    if (flags & DIEP_DIRECTION) {
+        if ((effect->dwFlags & DIEFF_CARTESIAN) == 0 || effect->rglDirection == nullptr || effect->cAxes < 1)
+            return DIERR_INVALIDPARAM;
+        direction->type = SDL_HAPTIC_CARTESIAN;
+        // Cartesian: (roll, pitch) as X and Y.
+        for (int i = 0; i < 3; ++i)
+            direction->dir[i] = i < static_cast<int>(effect->cAxes) && i < 2 ? effect->rglDirection[i] : 0;
+    }
+    if (flags & DIEP_TYPESPECIFICPARAMS) {
+        if (effect->lpvTypeSpecificParams == nullptr) return DIERR_INVALIDPARAM;
+        if (constant) {
+            if (effect->cbTypeSpecificParams != sizeof(DICONSTANTFORCE)) return DIERR_INVALIDPARAM;
+            const auto* p = static_cast<const DICONSTANTFORCE*>(effect->lpvTypeSpecificParams);
+            out.constant.level = ForceLevel(p->lMagnitude);
+        } else {
+            if (effect->cbTypeSpecificParams != sizeof(DIPERIODIC)) return DIERR_INVALIDPARAM;
+            const auto* p = static_cast<const DIPERIODIC*>(effect->lpvTypeSpecificParams);
+            out.periodic.magnitude = ForceLevel(p->dwMagnitude);
+            out.periodic.offset = 0;   // vibration about the centre
+            out.periodic.phase = static_cast<Uint16>(p->dwPhase % 36000);
+            out.periodic.period = static_cast<Uint16>(std::min<DWORD>(p->dwPeriod / 1000, 0xFFFF));
+        }
+    }
+    return DI_OK;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+union SDL_HapticEffect;
+
 // A raw SDL axis value (-32768..32767) on the range set for the axis.
 LONG ScaleAxis(int raw, LONG minimum, LONG maximum);
 
@@ -21,3 +23,9 @@ std::int16_t ForceLevel(long long magnitude);
 // the axes present in code order, hats left out. -1 when the device has no
 // twist axis code.
 int TwistAxisFromAbsBits(const unsigned long* absBits, int bitCount);
+
+// Writes the parts of a DirectInput effect named by flags (DIEP_*) into an SDL
+// effect: a constant force stays constant, a square wave becomes a sine (SDL has no
+// square) with the same period; directions are Cartesian, INFINITE is SDL's
+// infinity. DIERR_INVALIDPARAM for a record that does not fit the kind.
+HRESULT ApplyEffectParameters(SDL_HapticEffect& out, const GUID& kind, const DIEFFECT* effect, DWORD flags);

@@ -363,41 +363,7 @@ HRESULT SdlDevice::GetDeviceState(DWORD size, void* data)
 
 HRESULT SdlEffect::Configure(const DIEFFECT* effect, DWORD flags)
 {
-    if (effect == nullptr || effect->dwSize != sizeof(DIEFFECT)) return DIERR_INVALIDPARAM;
-    const bool constant = kind_ == GUID_ConstantForce;
-    if (effect_.type == 0) {
-        effect_.type = constant ? SDL_HAPTIC_CONSTANT : SDL_HAPTIC_SINE;
-    }
-    SDL_HapticDirection* direction = constant ? &effect_.constant.direction : &effect_.periodic.direction;
-    if (flags & DIEP_DURATION) {
-        const Uint32 length = effect->dwDuration == INFINITE ? SDL_HAPTIC_INFINITY : effect->dwDuration / 1000;
-        if (constant) effect_.constant.length = length;
-        else effect_.periodic.length = length;
-    }
-    if (flags & DIEP_DIRECTION) {
-        if ((effect->dwFlags & DIEFF_CARTESIAN) == 0 || effect->rglDirection == nullptr || effect->cAxes < 1)
-            return DIERR_INVALIDPARAM;
-        direction->type = SDL_HAPTIC_CARTESIAN;
-        // Cartesian: (roll, pitch) as X and Y.
-        for (int i = 0; i < 3; ++i)
-            direction->dir[i] = i < static_cast<int>(effect->cAxes) && i < 2 ? effect->rglDirection[i] : 0;
-    }
-    if (flags & DIEP_TYPESPECIFICPARAMS) {
-        if (effect->lpvTypeSpecificParams == nullptr) return DIERR_INVALIDPARAM;
-        if (constant) {
-            if (effect->cbTypeSpecificParams != sizeof(DICONSTANTFORCE)) return DIERR_INVALIDPARAM;
-            const auto* p = static_cast<const DICONSTANTFORCE*>(effect->lpvTypeSpecificParams);
-            effect_.constant.level = ForceLevel(p->lMagnitude);
-        } else {
-            if (effect->cbTypeSpecificParams != sizeof(DIPERIODIC)) return DIERR_INVALIDPARAM;
-            const auto* p = static_cast<const DIPERIODIC*>(effect->lpvTypeSpecificParams);
-            effect_.periodic.magnitude = ForceLevel(p->dwMagnitude);
-            effect_.periodic.offset = 0;
-            effect_.periodic.phase = static_cast<Uint16>(p->dwPhase % 36000);
-            effect_.periodic.period = static_cast<Uint16>(std::min<DWORD>(p->dwPeriod / 1000, 0xFFFF));
-        }
-    }
-    return DI_OK;
+    return ApplyEffectParameters(effect_, kind_, effect, flags);
 }
 
 HRESULT SdlEffect::Upload(SDL_Haptic* haptic)

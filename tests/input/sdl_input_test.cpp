@@ -217,3 +217,54 @@ TEST(SdlInputObject, RefusesOtherVersionsAndInterfaces)
     EXPECT_EQ(raw, nullptr);
     EXPECT_EQ(DirectInput8Create(nullptr, DIRECTINPUT_VERSION, GUID_Square, &raw, nullptr), E_NOINTERFACE);
 }
+
+TEST(SdlInputValues, EffectsBecomeSdlEffects)
+{
+    DWORD axes[2] = {DIJOFS_X, DIJOFS_Y};
+    LONG direction[2] = {3, -4};
+    DICONSTANTFORCE constant{20000};
+    DIEFFECT e{};
+    e.dwSize = sizeof e;
+    e.dwFlags = DIEFF_CARTESIAN | DIEFF_OBJECTOFFSETS;
+    e.dwDuration = INFINITE;
+    e.cAxes = 2;
+    e.rgdwAxes = axes;
+    e.rglDirection = direction;
+    e.cbTypeSpecificParams = sizeof constant;
+    e.lpvTypeSpecificParams = &constant;
+    SDL_HapticEffect stick{};
+    ASSERT_EQ(ApplyEffectParameters(stick, GUID_ConstantForce, &e, DIEP_DURATION | DIEP_DIRECTION | DIEP_TYPESPECIFICPARAMS),
+              DI_OK);
+    EXPECT_EQ(stick.type, SDL_HAPTIC_CONSTANT);
+    EXPECT_EQ(stick.constant.length, SDL_HAPTIC_INFINITY);
+    EXPECT_EQ(stick.constant.direction.type, SDL_HAPTIC_CARTESIAN);
+    EXPECT_EQ(stick.constant.direction.dir[0], 3);
+    EXPECT_EQ(stick.constant.direction.dir[1], -4);
+    EXPECT_EQ(stick.constant.level, 32767);   // clamped to full strength, not wrapped
+
+    // Parameters only: the direction stays.
+    constant.lMagnitude = 2500;
+    ASSERT_EQ(ApplyEffectParameters(stick, GUID_ConstantForce, &e, DIEP_TYPESPECIFICPARAMS), DI_OK);
+    EXPECT_EQ(stick.constant.level, 8191);
+    EXPECT_EQ(stick.constant.direction.dir[1], -4);
+
+    DIPERIODIC periodic{5000, 0, 0, 30000};
+    LONG sideways[2] = {1, 0};
+    e.rglDirection = sideways;
+    e.cbTypeSpecificParams = sizeof periodic;
+    e.lpvTypeSpecificParams = &periodic;
+    SDL_HapticEffect shake{};
+    ASSERT_EQ(ApplyEffectParameters(shake, GUID_Square, &e, DIEP_DURATION | DIEP_DIRECTION | DIEP_TYPESPECIFICPARAMS),
+              DI_OK);
+    EXPECT_EQ(shake.type, SDL_HAPTIC_SINE);
+    EXPECT_EQ(shake.periodic.period, 30);   // milliseconds
+    EXPECT_EQ(shake.periodic.magnitude, 16383);
+    EXPECT_EQ(shake.periodic.length, SDL_HAPTIC_INFINITY);
+    EXPECT_EQ(shake.periodic.direction.dir[0], 1);
+
+    // A constant force's parameters do not fit a square wave.
+    e.cbTypeSpecificParams = sizeof constant;
+    EXPECT_EQ(ApplyEffectParameters(shake, GUID_Square, &e, DIEP_TYPESPECIFICPARAMS), DIERR_INVALIDPARAM);
+    e.dwFlags = DIEFF_POLAR;
+    EXPECT_EQ(ApplyEffectParameters(shake, GUID_Square, &e, DIEP_DIRECTION), DIERR_INVALIDPARAM);
+}
