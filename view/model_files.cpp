@@ -59,7 +59,8 @@ const NavLightTable NAV_LIGHTS[2] = {
       {D3DXVECTOR3(3.0f, 3.0f, -39.0f), 1.0f, 0.0f, 0.0f, 0xff}}},
 };
 
-// A file opened through the runtime, closed on every path.
+// A file opened through the runtime, closed on every path. Each field is fetched
+// by its own positioned read; the reads are served from a block read ahead.
 class RuntimeFile {
 public:
     RuntimeFile(const char* path, int flags) : fd_(crt::Open(path, flags)) {}
@@ -71,11 +72,19 @@ public:
     RuntimeFile& operator=(const RuntimeFile&) = delete;
     bool IsOpen() const { return fd_ >= 0; }
 
-    // Seeks to offset and reads size bytes; true when all of them arrived.
+    // Reads size bytes at offset; true when all of them were in the file.
     bool ReadAt(long offset, void* buffer, unsigned size)
     {
-        if (crt::Seek(fd_, offset, crt::SEEK_SET_) != offset) return false;
-        return crt::Read(fd_, buffer, size) == static_cast<int>(size);
+        if (offset < blockStart_ || offset + static_cast<long>(size) > blockStart_ + blockLength_) {
+            blockStart_ = offset;
+            blockLength_ = 0;
+            if (crt::Seek(fd_, offset, crt::SEEK_SET_) != offset) return false;
+            const int n = crt::Read(fd_, block_, sizeof block_);
+            blockLength_ = n > 0 ? n : 0;
+            if (offset + static_cast<long>(size) > blockStart_ + blockLength_) return false;
+        }
+        std::memcpy(buffer, block_ + (offset - blockStart_), size);
+        return true;
     }
 
     // A DAW value: past the end of the file it repeats the last value read.
@@ -89,6 +98,9 @@ public:
 private:
     int fd_;
     float last_ = 0.0f;
+    long blockStart_ = 0;
+    long blockLength_ = 0;
+    unsigned char block_[4096];
 };
 
 D3DXVECTOR3 ReadVector(RuntimeFile& file, long offset)
