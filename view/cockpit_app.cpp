@@ -40,11 +40,17 @@ CockpitApplication::~CockpitApplication()
     // Normally the framework's shut-down has freed all of this already.
     delete HudFont;
     HudFont = nullptr;
+    FreeModelArrays();
+}
+
+void CockpitApplication::FreeModelArrays()
+{
     delete[] Planet.Sphere;
     Planet.Sphere = nullptr;
     for (PolygonObject& object : PolygonObjects) {
         delete[] object.NavLights;
         object.NavLights = nullptr;
+        object.NavLightCount = 0;
     }
 }
 
@@ -162,13 +168,7 @@ HRESULT CockpitApplication::OneTimeSceneShutdown()
 {
     delete HudFont;
     HudFont = nullptr;
-    delete[] Planet.Sphere;
-    Planet.Sphere = nullptr;
-    for (PolygonObject& object : PolygonObjects) {
-        delete[] object.NavLights;
-        object.NavLights = nullptr;
-        object.NavLightCount = 0;
-    }
+    FreeModelArrays();
     CloseLogFile();
     return S_OK;
 }

@@ -29,6 +29,8 @@ public:
     // Fills the sky box, sun quad and cloud puff buffers (also after a device
     // re-creation, when the first frame is long past).
     void FillStaticBuffers();
+    // Frees the planet's sphere copy and the nav-light arrays.
+    void FreeModelArrays();
 
     // Members, in this order; every pointer is owned and starts null.
     TextureFont* HudFont = nullptr;

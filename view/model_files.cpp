@@ -237,13 +237,7 @@ HRESULT CockpitApplication::InitDeviceObjects()
     WriteLogText("InitDeviceObjects() created all vertex buffers!\n");
 
     // Arrays of an earlier device are made anew.
-    delete[] Planet.Sphere;
-    Planet.Sphere = nullptr;
-    for (PolygonObject& object : PolygonObjects) {
-        delete[] object.NavLights;
-        object.NavLights = nullptr;
-        object.NavLightCount = 0;
-    }
+    FreeModelArrays();
 
     for (int index = 0; index < POLYGON_OBJECT_COUNT; ++index) {
         PolygonObject& object = PolygonObjects[index];

@@ -93,6 +93,16 @@ void WriteModelFiles(const std::string& folder)
     for (int i = 0; i < 9; ++i) viewtest::WriteBytes(meshes + "/" + facets[i] + ".DAW", FacetImage(i));
 }
 
+std::vector<ModelVertex> ReadVertices(IDirect3DVertexBuffer8* buffer, int count)
+{
+    std::vector<ModelVertex> out(static_cast<std::size_t>(count));
+    BYTE* data = nullptr;
+    EXPECT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
+    std::memcpy(out.data(), data, out.size() * sizeof(ModelVertex));
+    buffer->Unlock();
+    return out;
+}
+
 void AppTest::SetUp()
 {
     viewtest::ResetViewState();

@@ -35,6 +35,9 @@ std::vector<std::uint8_t> FacetImage(int seed);
 // files (facet file i built from seed i).
 void WriteModelFiles(const std::string& folder);
 
+// The first `count` vertices of a 32-byte vertex buffer.
+std::vector<ModelVertex> ReadVertices(IDirect3DVertexBuffer8* buffer, int count);
+
 // Runs a test in a scratch working folder holding the model files, with the log
 // captured, fresh shared state and a headless device behind a recorder.
 class AppTest : public ::testing::Test {

@@ -154,11 +154,7 @@ TEST_F(DeviceObjects, ARecreatedDeviceGetsFilledBuffersAndFreshArrays)
     MakeDevice();
     ASSERT_EQ(app_->InitDeviceObjects(), S_OK);
 
-    BYTE* data = nullptr;
-    ASSERT_EQ(app_->SkyWallBuffer->Lock(0, 0, &data, 0), D3D_OK);
-    ModelVertex v;
-    std::memcpy(&v, data + 3 * sizeof(ModelVertex), sizeof v);
-    app_->SkyWallBuffer->Unlock();
+    const ModelVertex v = ReadVertices(app_->SkyWallBuffer, 4)[3];
     EXPECT_EQ(v.Position, D3DXVECTOR3(524288.0f, 524288.0f, 524288.0f));
     EXPECT_EQ(v.Normal, D3DXVECTOR3(1.0f, 1.0f, 1.0f));
     EXPECT_EQ(v.U, 2.0f);

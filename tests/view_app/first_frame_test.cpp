@@ -28,16 +28,6 @@ void ExpectNear(const D3DXVECTOR3& actual, double x, double y, double z, double 
     EXPECT_NEAR(actual.z, z, tolerance);
 }
 
-std::vector<ModelVertex> Read(IDirect3DVertexBuffer8* buffer, int count)
-{
-    std::vector<ModelVertex> out(static_cast<std::size_t>(count));
-    BYTE* data = nullptr;
-    EXPECT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
-    std::memcpy(out.data(), data, out.size() * sizeof(ModelVertex));
-    buffer->Unlock();
-    return out;
-}
-
 class FirstFrame : public AppTest {
 protected:
     void SetUp() override
@@ -116,7 +106,7 @@ TEST_F(FirstFrame, StaticBuffersHoldTheSkyBoxSunAndPuffShapes)
     app_->SunQuadBuffer->Unlock();
     app_->PrepareFirstFrame();
 
-    const std::vector<ModelVertex> wall = Read(app_->SkyWallBuffer, 10);
+    const std::vector<ModelVertex> wall = ReadVertices(app_->SkyWallBuffer, 10);
     ExpectNear(wall[4].Position, S, -S, -S, 0);
     EXPECT_EQ(wall[4].U, 4.0f);
     EXPECT_EQ(wall[4].V, 1.0f);
@@ -124,7 +114,7 @@ TEST_F(FirstFrame, StaticBuffersHoldTheSkyBoxSunAndPuffShapes)
     EXPECT_EQ(wall[9].U, 8.0f);
     ExpectNear(wall[9].Normal, 1, 1, 1, 0);
 
-    const std::vector<ModelVertex> caps = Read(app_->SkyCapBuffer, 12);
+    const std::vector<ModelVertex> caps = ReadVertices(app_->SkyCapBuffer, 12);
     ExpectNear(caps[5].Position, S, S, -S, 0);
     EXPECT_EQ(caps[5].U, 2.0f);
     EXPECT_EQ(caps[5].V, 2.0f);
@@ -132,7 +122,7 @@ TEST_F(FirstFrame, StaticBuffersHoldTheSkyBoxSunAndPuffShapes)
     EXPECT_EQ(caps[11].U, 2.0f);
     EXPECT_EQ(caps[11].V, 0.0f);
 
-    const std::vector<ModelVertex> sun = Read(app_->SunQuadBuffer, 4);
+    const std::vector<ModelVertex> sun = ReadVertices(app_->SunQuadBuffer, 4);
     ExpectNear(sun[1].Position, -1, -1, 1, 0);
     EXPECT_EQ(sun[1].U, 1.0f);
     EXPECT_EQ(sun[1].V, 1.0f);
@@ -140,7 +130,7 @@ TEST_F(FirstFrame, StaticBuffersHoldTheSkyBoxSunAndPuffShapes)
     std::memset(&mark, 0x41, sizeof mark);
     ExpectNear(sun[2].Normal, mark, mark, mark, 0);
 
-    const std::vector<ModelVertex> puff = Read(app_->CloudPuffBuffer, 19);
+    const std::vector<ModelVertex> puff = ReadVertices(app_->CloudPuffBuffer, 19);
     ExpectNear(puff[2].Position, 0.5, -0.5, 0, 0);
     ExpectNear(puff[2].Normal, 0, 0, 1, 0);
     EXPECT_EQ(puff[2].U, 0.5f);

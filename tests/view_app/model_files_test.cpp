@@ -18,16 +18,6 @@ namespace {
 
 constexpr float R = 2939.6f;
 
-std::vector<ModelVertex> BufferVertices(IDirect3DVertexBuffer8* buffer, int count)
-{
-    std::vector<ModelVertex> out(static_cast<std::size_t>(count));
-    BYTE* data = nullptr;
-    EXPECT_EQ(buffer->Lock(0, 0, &data, 0), D3D_OK);
-    std::memcpy(out.data(), data, out.size() * sizeof(ModelVertex));
-    buffer->Unlock();
-    return out;
-}
-
 D3DXVECTOR3 Unit(float x, float y, float z)
 {
     const double length = std::sqrt(double(x) * x + double(y) * y + double(z) * z);
@@ -95,7 +85,7 @@ TEST_F(ModelFiles, ModelVerticesKeepPositionAndTextureAndNormaliseTheNormal)
     MakeDevice();
     ASSERT_EQ(app_->InitDeviceObjects(), S_OK);
     // O-4 vertex k: position (2k, 2(k % 3), -2k), normal (0, 0, 2 + k), u 0.1k, v 0.2k.
-    const std::vector<ModelVertex> v = BufferVertices(app_->PolygonObjects[1].VertexBuffer, 9);
+    const std::vector<ModelVertex> v = ReadVertices(app_->PolygonObjects[1].VertexBuffer, 9);
     EXPECT_EQ(v[5].Position, D3DXVECTOR3(10.0f, 4.0f, -10.0f));
     EXPECT_EQ(v[5].Normal, D3DXVECTOR3(0.0f, 0.0f, 1.0f));
     EXPECT_FLOAT_EQ(v[5].U, 0.5f);
@@ -119,7 +109,7 @@ TEST_F(ModelFiles, SevenVerticesMakeTwoTrianglesAndAShortFileRepeatsItsLastValue
 
     EXPECT_EQ(app_->PolygonObjects[0].VertexCount, 7);
     EXPECT_EQ(app_->PolygonObjects[0].TriangleCount, 2);
-    const std::vector<ModelVertex> v = BufferVertices(app_->PolygonObjects[0].VertexBuffer, 7);
+    const std::vector<ModelVertex> v = ReadVertices(app_->PolygonObjects[0].VertexBuffer, 7);
     EXPECT_EQ(v[6].Position, D3DXVECTOR3(6.0f, 2.0f, -6.0f));
     const float n = -1.0f / std::sqrt(3.0f);
     ExpectNear(v[6].Normal, D3DXVECTOR3(n, n, n), 1e-6f);
