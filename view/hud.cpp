@@ -353,6 +353,8 @@ void TakeBoard(MessageBoard& board, float elapsed, HudSnapshot& snapshot, HudSta
     }
 }
 
+namespace {
+
 void TakeHudSnapshot(const CockpitApplication& app, float visibility, float sunElevation, HudSnapshot& s,
                      HudState& state)
 {
@@ -412,11 +414,13 @@ void TakeHudSnapshot(const CockpitApplication& app, float visibility, float sunE
     TakeBoard(Board, app.ElapsedTime, s, state);
 }
 
-HRESULT DrawHud(CockpitApplication& app, float visibility, float sunElevation)
+} // namespace
+
+void HudFrame(const CockpitApplication& app, float visibility, float sunElevation, HudLineList& lines)
 {
-    if (!IsVesselNumber(OwnVesselIndex.load()) || app.HudFont == nullptr) return S_OK;
+    lines.Count = 0;
+    if (!IsVesselNumber(OwnVesselIndex.load())) return;
     HudSnapshot snapshot;
-    HudLineList lines;
     HudState state;
     TakeHudSnapshot(app, visibility, sunElevation, snapshot, state);
     const float hours = state.UniverseHours;
@@ -431,7 +435,13 @@ HRESULT DrawHud(CockpitApplication& app, float visibility, float sunElevation)
         LocalTimeAtSetup = state.LocalTimeAtSetup;
         UniverseHours = state.UniverseHours;
     }
+}
 
+HRESULT DrawHud(CockpitApplication& app, float visibility, float sunElevation)
+{
+    HudLineList lines;
+    HudFrame(app, visibility, sunElevation, lines);
+    if (app.HudFont == nullptr) return S_OK;
     for (int i = 0; i < lines.Count; ++i) {
         const HudLine& line = lines.Lines[i];
         app.HudFont->DrawText2D(line.X, line.Y, line.Colour, line.Text, 0);

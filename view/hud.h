@@ -171,12 +171,11 @@ extern float HudPitch;
 // the board's own values, so a line arriving afterwards is never overwritten.
 void TakeBoard(MessageBoard& board, float elapsed, HudSnapshot& snapshot, HudState& state);
 
-// The frame's snapshot of the shared records (each vessel under its lock) and the
-// state the display keeps; visibility and sun elevation come from this frame's
-// atmosphere step.
-void TakeHudSnapshot(const CockpitApplication& app, float visibility, float sunElevation, HudSnapshot& snapshot,
-                     HudState& state);
+// The frame's lines from a snapshot of the shared records (each vessel under its
+// lock; visibility and sun elevation from this frame's atmosphere step), with the
+// thrust figure, the clock at the hour roll-over, the board fading and the attitude
+// angles written back.
+void HudFrame(const CockpitApplication& app, float visibility, float sunElevation, HudLineList& lines);
 
-// The display step of the frame: the lines drawn with the HUD font; the thrust
-// figure, the clock at the hour roll-over and the attitude angles written back.
+// The display step of the frame: HudFrame's lines drawn with the HUD font.
 HRESULT DrawHud(CockpitApplication& app, float visibility, float sunElevation);

@@ -1,10 +1,13 @@
 // The head-up display's lines, worked out by hand for a 640 x 480 back buffer.
 #include "view/hud.h"
 
+#include "view/cockpit_app.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -287,6 +290,18 @@ TEST(HudFrame, TargetChoiceSelectsTheTargetLineColoursAndBearing)
         EXPECT_EQ(CountOf(list, "Network lag"), 0);
     }
 
+    // A target number that is neither a vessel nor -1, -2: the tactical station.
+    {
+        HudState state;
+        HudSnapshot s = FreeFlight(state);
+        s.Objects[2].Velocity = D3DXVECTOR3(7.0f, 8.0f, 9.0f);
+        s.Objects[2].Position = D3DXVECTOR3(-3010.0f, 0.0f, -10.0f);
+        s.TargetIndex = 9;
+        HudLineList list = Frame(s, state);
+        EXPECT_STREQ(Only(list, "Target I:").Text, "Target I:7.000 J:8.000 K:9.000");
+        EXPECT_STREQ(Only(list, "Bearing:").Text, "Bearing: 45.0");
+    }
+
     // A present vessel as target: network lag, light red in the list, bearing to it.
     HudState state;
     HudSnapshot s = FreeFlight(state);
@@ -349,6 +364,53 @@ TEST(HudFrame, TakingTheBoardCopiesItAndFadesTheBoardItself)
     EXPECT_FLOAT_EQ(board.Brightness[0], 254.8f);
     EXPECT_FLOAT_EQ(board.Brightness[5], -0.1f);
     EXPECT_EQ(board.Brightness[1], 0.0f);
+}
+
+TEST(HudStep, FrameReadsTheSharedRecordsAndWritesItsStateBack)
+{
+    auto app = std::make_unique<CockpitApplication>();
+    app->BackBufferDesc.Width = 640;
+    app->BackBufferDesc.Height = 480;
+    app->AppTime = 610.0f;
+    app->ElapsedTime = 0.02f;
+    std::strcpy(app->FrameStatsText, "stats");
+    OwnVesselIndex = 1;
+    Vessels[1].Velocity = D3DXVECTOR3(0.0f, 3.0f, 4.0f);
+    D3DXMatrixIdentity(&Vessels[1].WorldMatrix);
+    D3DXMatrixIdentity(&UniverseObjects[HomeObjectIndex].WorldMatrix);
+    TerrainSlopeVector = D3DXVECTOR3(1.0f, 1.0f, 0.0f);
+    Vessels[4].Present = 1;
+    Vessels[4].Distance = 2.5f;
+    TargetIndex = 4;
+    ThrustSetting = 0.1f;
+    UniverseHours = 5.0f;
+    UniverseSecondsAtSetup = 3000.0f;
+    LocalTimeAtSetup = 10.0f;
+    std::strcpy(Board.Lines[0], "hello");
+    Board.Brightness[0] = 255.0f;
+
+    HudLineList lines;
+    HudFrame(*app, 2.0f, 0.5f, lines);
+    EXPECT_STREQ(lines.Lines[0].Text, "stats  Build 142 T:2.000");
+    EXPECT_STREQ(lines.Lines[2].Text, "Thrust: 60.000 m/s (Current velocity: 5.000 km/s)");
+    EXPECT_STREQ(lines.Lines[4].Text, "Time UTC: 5:3600.000  (0.500)");
+    EXPECT_EQ(Only(lines, "4  2.500 km").Colour, HUD_LIGHT_RED);
+    EXPECT_EQ(Only(lines, "1  Self").X, 519.0f);
+    EXPECT_EQ(Only(lines, "hello").Colour, 0xFF0000FFu);
+    EXPECT_EQ(DisplayedThrust, 60.0f);
+    EXPECT_EQ(UniverseHours.load(), 6.0f);
+    EXPECT_EQ(UniverseSecondsAtSetup.load(), -600.0f);
+    EXPECT_EQ(LocalTimeAtSetup.load(), 10.0f);
+    EXPECT_FLOAT_EQ(Board.Brightness[0], 254.8f);
+    EXPECT_FLOAT_EQ(HudRoll, 0.78539819f);
+
+    // Before the initial set-up nothing is shown or written.
+    OwnVesselIndex = VESSEL_NONE;
+    ThrustSetting = 0.01f;
+    HudFrame(*app, 2.0f, 0.5f, lines);
+    EXPECT_EQ(lines.Count, 0);
+    EXPECT_EQ(DisplayedThrust, 60.0f);
+    EXPECT_FLOAT_EQ(Board.Brightness[0], 254.8f);
 }
 
 TEST(HudFrame, BoardLinesAreDrawnAsTheyReadAndReadAtMostEightyBytes)
