@@ -4,6 +4,7 @@
 #include "common/frame_clock.h"
 #include "platform/sys/crt.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -115,3 +116,16 @@ int LogPeerVelocity(float x, float y, float z, float groundRadius)
 {
     return WriteLogLine("4fP i%.3f j%.3f k%.3f @%.3f\n", x, y, z, groundRadius);
 }
+
+int ConsoleSeconds() { return static_cast<int>(CheckedTruncate(FrameClock(CLOCK_SINCE_RESET), INT32_MIN, INT32_MAX)); }
+
+std::int64_t CheckedTruncate(float value, std::int64_t low, std::int64_t high)
+{
+    if (!std::isfinite(value)) return 0;
+    const double t = std::trunc(static_cast<double>(value));
+    if (t < static_cast<double>(low) || t > static_cast<double>(high)) return 0;
+    return static_cast<std::int64_t>(t);
+}
+
+
+// ---------------------------------------------------------------- sending and receiving

@@ -116,3 +116,10 @@ int LogAdjustedPosition(float x, float y, float z, float interval);
 int LogServerVelocity(float x, float y, float z, float groundRadius);
 // "4fP i%.3f j%.3f k%.3f @%.3f\n": own velocity from a view program, ground radius.
 int LogPeerVelocity(float x, float y, float z, float groundRadius);
+
+// A float from the network as an integer: truncated toward zero when finite and
+// within [low, high], else 0.
+std::int64_t CheckedTruncate(float value, std::int64_t low, std::int64_t high);
+
+// Whole seconds of application time, for "[%06i] " lines.
+int ConsoleSeconds();

@@ -299,18 +299,7 @@ void ConsoleLoop(float previous)
             UpdateShipSystems();
             if (SessionOnline.load() != 0) ReportOwnVessel();
         }
-        {
-            ScopedSection time(UniverseClock.lock);
-            if (UniverseSecondsNow() > 3600.0f) {
-                UniverseClock.hours += 1.0f;
-                UniverseClock.localReference += 3600.0f;
-            }
-        }
-        {
-            ScopedSection rotation(PlanetRotation.lock);
-            PlanetRotation.angle += dt * PlanetRotation.rate;
-            if (PlanetRotation.angle >= kTwoPi) PlanetRotation.angle -= kTwoPi;
-        }
+        AdvanceUniverseClockAndPlanet(dt);
         for (int i = 0; i < MAX_VESSELS; ++i) MoveVessel(i, now);
         previous = now;
         if (key == '1' || key == 27) break;
@@ -380,6 +369,20 @@ bool StartUp(float* t0)
 }
 
 }  // namespace
+
+void AdvanceUniverseClockAndPlanet(float dt)
+{
+    {
+        ScopedSection time(UniverseClock.lock);
+        if (UniverseSecondsNow() > 3600.0f) {
+            UniverseClock.hours += 1.0f;
+            UniverseClock.localReference += 3600.0f;
+        }
+    }
+    ScopedSection rotation(PlanetRotation.lock);
+    PlanetRotation.angle += dt * PlanetRotation.rate;
+    if (PlanetRotation.angle >= kTwoPi) PlanetRotation.angle -= kTwoPi;
+}
 
 void RunConsoleClient()
 {

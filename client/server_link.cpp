@@ -1,7 +1,7 @@
 #include "client/server_link.h"
 
 #include "client/client_state.h"
-#include "client/session_host.h"
+#include "client/session_objects.h"
 #include "client/vessel_motion.h"
 #include "client/wire.h"
 #include "common/frame_clock.h"
@@ -12,23 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
-
-#ifndef MERIDAX_DEFAULT_SERVER_HOST
-#define MERIDAX_DEFAULT_SERVER_HOST "localhost"
-#endif
-
-const WCHAR* const DefaultServerHost = u"" MERIDAX_DEFAULT_SERVER_HOST;
-
-IDirectPlay8Client* DirectPlayClient = nullptr;
-IDirectPlay8Server* DirectPlayServer = nullptr;
-IDirectPlay8Address* DeviceAddress = nullptr;
-IDirectPlay8Address* RemoteAddress = nullptr;
-HostRecord* HostList = nullptr;
-CriticalSectionLock HostListLock;
-
-std::atomic<std::int32_t> ServerSessionEnded{0};
-std::atomic<std::int32_t> ConfigurationRefused{0};
 
 namespace {
 
@@ -36,62 +19,7 @@ constexpr float kReplacedGroundRadius = std::bit_cast<float>(0x4537B99Eu);  // 2
 constexpr float kLoggedOffGroundRadius = std::bit_cast<float>(0x4537B9AAu); // 2939.604
 constexpr float kTwoPi = std::bit_cast<float>(0x40C90FDBu);
 
-unsigned Hex(HRESULT hr) { return static_cast<unsigned>(hr); }
 
-// Round trip of the server connection in ms; 0 when the query fails.
-DWORD ServerRoundTrip()
-{
-    DPN_CONNECTION_INFO info{};
-    info.dwSize = sizeof info;
-    if (DirectPlayClient == nullptr || FAILED(DirectPlayClient->GetConnectionInfo(&info, 0))) return 0;
-    return info.dwRoundTripLatencyMS;
-}
-
-std::size_t WideLength(const WCHAR* s)
-{
-    std::size_t n = 0;
-    while (s[n] != 0) ++n;
-    return n;
-}
-
-void ReleaseHostRecord(HostRecord* r)
-{
-    if (r == nullptr) return;
-    if (r->address != nullptr) r->address->Release();
-    delete r->description;
-    delete[] r->sessionName;
-    delete r;
-}
-
-HRESULT HandleEnumHostsResponse(const DPNMSG_ENUM_HOSTS_RESPONSE* m)
-{
-    if (m == nullptr || m->pApplicationDescription == nullptr || m->pAddressSender == nullptr) return S_OK;
-    const DPN_APPLICATION_DESC* desc = m->pApplicationDescription;
-    ScopedSection lock(HostListLock);
-    for (HostRecord* r = HostList; r != nullptr; r = r->next) {
-        if (std::memcmp(&r->description->guidInstance, &desc->guidInstance, sizeof(GUID)) == 0) return S_OK;
-    }
-    auto* record = new HostRecord{};
-    if (FAILED(m->pAddressSender->Duplicate(&record->address))) {
-        ReleaseHostRecord(record);
-        return S_OK;
-    }
-    record->description = new DPN_APPLICATION_DESC(*desc);
-    record->description->pwszSessionName = nullptr;
-    record->description->pwszPassword = nullptr;
-    record->description->pvReservedData = nullptr;
-    record->description->dwReservedDataSize = 0;
-    record->description->pvApplicationReservedData = nullptr;
-    record->description->dwApplicationReservedDataSize = 0;
-    if (desc->pwszSessionName != nullptr) {
-        const std::size_t n = WideLength(desc->pwszSessionName);
-        record->sessionName = new WCHAR[n + 1];
-        std::memcpy(record->sessionName, desc->pwszSessionName, (n + 1) * sizeof(WCHAR));
-    }
-    record->next = HostList;
-    HostList = record;
-    return S_OK;
-}
 
 void RelayToPeers(const void* data, DWORD size, bool guaranteed, DWORD timeoutMs)
 {
@@ -309,14 +237,16 @@ void OnEvent(const EventPacket& e)
     }
 }
 
-HRESULT OnReceive(const DPNMSG_RECEIVE* m)
+}  // namespace
+
+HRESULT HandleServerData(const void* data, std::size_t size)
 {
-    if (m == nullptr || m->pReceiveData == nullptr) return S_OK;
-    const DWORD size = m->dwReceiveDataSize;
-    switch (ClassifyPacket(size)) {
+    if (data == nullptr) return S_OK;
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    switch (ClassifyPacket(static_cast<DWORD>(size))) {
     case WIRE_STATUS: {
         StatusPacket p;
-        ReadStatusPacket(m->pReceiveData, size, &p);
+        ReadStatusPacket(bytes, static_cast<DWORD>(size), &p);
         if (VerboseTrace.load() == 1) std::printf("%if%i ", p.Type, p.Vessel);
         if (p.Type == STATUS_CONFIGURATION) {
             if (p.Vessel != VESSEL_NONE && !IsVesselIndex(p.Vessel)) return S_OK;
@@ -328,12 +258,12 @@ HRESULT OnReceive(const DPNMSG_RECEIVE* m)
         if (p.Type > STATUS_TYPE_LAST) return S_OK;
         if (UsesVesselIndex(p.Type) && !IsVesselIndex(p.Vessel)) return S_OK;
         if (!FiniteWhereUsed(p)) return S_OK;
-        OnStatus(m->pReceiveData, p);
+        OnStatus(bytes, p);
         return S_OK;
     }
     case WIRE_EVENT: {
         EventPacket e;
-        ReadEventPacket(m->pReceiveData, size, &e);
+        ReadEventPacket(bytes, static_cast<DWORD>(size), &e);
         if (VerboseTrace.load() == 1) std::printf("%iBf%i ", e.Kind, e.Vessel);
         if ((e.Kind == EVENT_CHAT || e.Kind == EVENT_PROJECTILE) && !IsVesselIndex(e.Vessel)) return S_OK;
         OnEvent(e);
@@ -343,6 +273,8 @@ HRESULT OnReceive(const DPNMSG_RECEIVE* m)
         return S_OK;
     }
 }
+
+namespace {
 
 HRESULT OnTerminateSession()
 {
@@ -356,220 +288,16 @@ HRESULT OnTerminateSession()
 
 }  // namespace
 
-float StoreReportedPosition(std::uint8_t vessel, float x, float y, float z, float interval)
-{
-    ShipRecord& s = Ships[vessel];
-    const D3DXVECTOR3 velocity = s.velocity;
-    s.doublePosition[0] = x;
-    s.doublePosition[1] = y;
-    s.doublePosition[2] = z;
-    if (std::isfinite(interval)) IntegrateVesselPosition(vessel, interval);
-    if (!std::isfinite(interval) || !Finite(s.position.x, s.position.y, s.position.z) ||
-        !Finite(s.velocity.x, s.velocity.y, s.velocity.z)) {
-        s.doublePosition[0] = x;
-        s.doublePosition[1] = y;
-        s.doublePosition[2] = z;
-        s.position = D3DXVECTOR3(x, y, z);
-        s.velocity = velocity;
-        return 0.0f;
-    }
-    return interval;
-}
-
-int ConsoleSeconds() { return static_cast<int>(CheckedTruncate(FrameClock(CLOCK_SINCE_RESET), INT32_MIN, INT32_MAX)); }
-
-std::int64_t CheckedTruncate(float value, std::int64_t low, std::int64_t high)
-{
-    if (!std::isfinite(value)) return 0;
-    const double t = std::trunc(static_cast<double>(value));
-    if (t < static_cast<double>(low) || t > static_cast<double>(high)) return 0;
-    return static_cast<std::int64_t>(t);
-}
-
-void EndProcessFromHandler()
-{
-    std::fflush(stdout);
-    if (DirectPlayServer != nullptr) DirectPlayServer->Close(0);
-    CloseLogFile();
-    console::Restore();
-    std::fflush(stdout);
-    _exit(0);
-}
-
-// ---------------------------------------------------------------- set-up
-
-HRESULT InitDirectPlay()
-{
-    HRESULT hr = CoCreateInstance(CLSID_DirectPlay8Client, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Client,
-                                  reinterpret_cast<void**>(&DirectPlayClient));
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed co-creating the IDirectPlay8Client instance:  %X\n", Hex(hr));
-        return hr;
-    }
-    hr = CoCreateInstance(CLSID_DirectPlay8Server, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Server,
-                          reinterpret_cast<void**>(&DirectPlayServer));
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed co-creating the IDirectPlay8Server instance:  %X\n", Hex(hr));
-        return hr;
-    }
-    hr = DirectPlayClient->Initialize(nullptr, ServerMessageHandler, 0);
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed on Initialize for our client:  %X\n", Hex(hr));
-        return hr;
-    }
-    hr = DirectPlayServer->Initialize(nullptr, PeerMessageHandler, 0);
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed on Initialize for our peers:  %X\n", Hex(hr));
-        return hr;
-    }
-    if (!ValidateServiceProvider()) {
-        std::printf("[Error!] Failed validating CLSID_DP8SP_TCPIP");
-        return E_FAIL;
-    }
-    return S_OK;
-}
-
-namespace {
-
-template <class Object>
-bool ProviderPresent(Object* object, const char* who)
-{
-    DWORD size = 0, count = 0;
-    HRESULT hr = object->EnumServiceProviders(&CLSID_DP8SP_TCPIP, nullptr, nullptr, &size, &count, 0);
-    if (hr != DPNERR_BUFFERTOOSMALL) {
-        std::printf("[Error!] Failed on EnumServiceProviders for our %s (1):  %x\n", who, Hex(hr));
-        return false;
-    }
-    auto* buffer = static_cast<DPN_SERVICE_PROVIDER_INFO*>(std::calloc(1, size > 0 ? size : 1));
-    if (buffer == nullptr) return false;
-    hr = object->EnumServiceProviders(&CLSID_DP8SP_TCPIP, nullptr, buffer, &size, &count, 0);
-    std::free(buffer);
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed on EnumServiceProviders for our %s (2):  %x\n", who, Hex(hr));
-        return false;
-    }
-    return count > 0;
-}
-
-}  // namespace
-
-bool ValidateServiceProvider()
-{
-    return ProviderPresent(DirectPlayClient, "client") && ProviderPresent(DirectPlayServer, "peers");
-}
-
-HRESULT CreateDeviceAddress()
-{
-    HRESULT hr = CoCreateInstance(CLSID_DirectPlay8Address, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Address,
-                                  reinterpret_cast<void**>(&DeviceAddress));
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed to co-create the IDirectPlay8Address instance:  %X\n", Hex(hr));
-        return hr;
-    }
-    hr = DeviceAddress->SetSP(&CLSID_DP8SP_TCPIP);
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed setting the service provider:  %X\n", Hex(hr));
-        return hr;
-    }
-    return S_OK;
-}
-
-HRESULT CreateHostAddress(const WCHAR* host)
-{
-    HRESULT hr = CoCreateInstance(CLSID_DirectPlay8Address, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectPlay8Address,
-                                  reinterpret_cast<void**>(&RemoteAddress));
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed co-creating the IDirectPlay8Address instance (3):  %X\n", Hex(hr));
-        return hr;
-    }
-    hr = RemoteAddress->SetSP(&CLSID_DP8SP_TCPIP);
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed setting the service provider:  %X\n", Hex(hr));
-        return hr;
-    }
-    const DWORD bytes = static_cast<DWORD>((WideLength(host) + 1) * 2);
-    hr = RemoteAddress->AddComponent(DPNA_KEY_HOSTNAME, host, bytes, DPNA_DATATYPE_STRING);
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed adding host name to host address:  %X\n", Hex(hr));
-        return hr;
-    }
-    return S_OK;
-}
-
-HRESULT EnumDirectPlayHosts()
-{
-    WCHAR host[256] = {};
-    const std::size_t n = WideLength(DefaultServerHost);
-    std::memcpy(host, DefaultServerHost, (n < 255 ? n : 255) * sizeof(WCHAR));
-
-    std::printf("Console Client (build %3.0f on %s)\n\n", static_cast<double>(CLIENT_BUILD), CLIENT_BUILD_DATE);
-    std::printf("\"1\" or ESC to exit, \"2\" for statistics, \"3\" for verbose, ENTER to send message\n\n");
-    std::printf("[%06i] Connecting to the Meridax Industries host computer...\n", ConsoleSeconds());
-
-    HRESULT hr = CreateHostAddress(host);
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed to create host address:  %X\n", Hex(hr));
-        return hr;
-    }
-    DPN_APPLICATION_DESC desc{};
-    desc.dwSize = sizeof desc;
-    desc.guidApplication = ServerApplicationGuid;
-    hr = DirectPlayClient->EnumHosts(&desc, RemoteAddress, DeviceAddress, nullptr, 0, 5, 0, 0, nullptr, nullptr,
-                                     DPNENUMHOSTS_SYNC);
-    if (FAILED(hr)) {
-        std::printf("[Error!] Failed to enumerate the host:  %X\n", Hex(hr));
-        return hr;
-    }
-    return S_OK;
-}
-
-HRESULT ConnectToSession()
-{
-    DPN_APPLICATION_DESC desc{};
-    desc.dwSize = sizeof desc;
-    desc.guidApplication = ServerApplicationGuid;
-    HRESULT hr = E_FAIL;
-    IDirectPlay8Address* address = nullptr;
-    {
-        ScopedSection lock(HostListLock);
-        if (HostList == nullptr) {
-            std::printf("[Error!] Server may have changed IP addresses, please download newer version...\n");
-        } else {
-            hr = HostList->address->Duplicate(&address);
-        }
-        if (FAILED(hr)) {
-            std::printf("[Error!] Failed to duplicate host address:  %x\n", Hex(hr));
-        } else {
-            hr = DirectPlayClient->Connect(&desc, address, DeviceAddress, nullptr, nullptr, nullptr, 0, nullptr,
-                                           nullptr, DPNCONNECT_SYNC);
-            if (FAILED(hr)) std::printf("[Error!] Failed connecting to the host:  %x\n", Hex(hr));
-        }
-    }
-    if (address != nullptr) address->Release();
-    return hr;
-}
-
-// ---------------------------------------------------------------- sending and receiving
-
-HRESULT SendToServer(const void* buffer, DWORD size, bool guaranteed, DWORD timeoutMs)
-{
-    if (DirectPlayClient == nullptr) return E_FAIL;
-    if (timeoutMs != 0) timeoutMs += ServerRoundTrip() / 2;
-    DPN_BUFFER_DESC b{size, static_cast<BYTE*>(const_cast<void*>(buffer))};
-    DPNHANDLE handle = 0;
-    const DWORD flags = (guaranteed ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE) | DPNSEND_NOLOOPBACK;
-    const HRESULT hr = DirectPlayClient->Send(&b, 1, timeoutMs, nullptr, &handle, flags);
-    if (FAILED(hr)) std::printf("[Error!] Failed sending data to server:  %x\n", Hex(hr));
-    return hr;
-}
-
 HRESULT ServerMessageHandler(PVOID, DWORD messageId, PVOID message)
 {
     switch (messageId) {
     case DPN_MSGID_ENUM_HOSTS_RESPONSE:
-        return HandleEnumHostsResponse(static_cast<const DPNMSG_ENUM_HOSTS_RESPONSE*>(message));
-    case DPN_MSGID_RECEIVE:
-        return OnReceive(static_cast<const DPNMSG_RECEIVE*>(message));
+        AddHostRecord(static_cast<const DPNMSG_ENUM_HOSTS_RESPONSE*>(message));
+        return S_OK;
+    case DPN_MSGID_RECEIVE: {
+        const auto* m = static_cast<const DPNMSG_RECEIVE*>(message);
+        return m == nullptr ? S_OK : HandleServerData(m->pReceiveData, m->dwReceiveDataSize);
+    }
     case DPN_MSGID_TERMINATE_SESSION:
         return OnTerminateSession();
     default:

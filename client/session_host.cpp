@@ -1,7 +1,6 @@
 #include "client/session_host.h"
 
 #include "client/client_state.h"
-#include "client/server_link.h"
 #include "client/vessel_motion.h"
 #include "client/wire.h"
 
@@ -283,17 +282,6 @@ HRESULT HostSession()
     // A shut-down notice or the end of the server session meanwhile keeps it offline.
     if (ServerSessionEnded.load() != 0) SessionOnline.store(0);
     return S_OK;
-}
-
-HRESULT SendToPeer(DPNID dpnid, const void* buffer, DWORD size, bool guaranteed, DWORD timeoutMs)
-{
-    if (SessionOnline.load() == 0 || DirectPlayServer == nullptr) return S_OK;
-    DPN_BUFFER_DESC b{size, static_cast<BYTE*>(const_cast<void*>(buffer))};
-    DPNHANDLE handle = 0;
-    const DWORD flags = (guaranteed ? DPNSEND_GUARANTEED : DPNSEND_NOCOMPLETE) | DPNSEND_NOLOOPBACK;
-    const HRESULT hr = DirectPlayServer->SendTo(dpnid, &b, 1, timeoutMs, nullptr, &handle, flags);
-    if (FAILED(hr)) std::printf("[Error!] Failed sending data to peer:  %x\n", Hex(hr));
-    return hr;
 }
 
 HRESULT PeerMessageHandler(PVOID, DWORD messageId, PVOID message)

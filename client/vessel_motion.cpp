@@ -11,6 +11,8 @@ const D3DXVECTOR3 kSpinAxis(0.0f, 0.0f, -1.0f);
 
 bool ValidVessel(std::int16_t vessel) { return vessel >= 0 && vessel < MAX_VESSELS; }
 
+bool FiniteVector(const D3DXVECTOR3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
 // Levels a landed vessel's pitch and roll rates.
 // The local vertical chosen is the planet's centre (the model origin of the
 // planet) carried into the vessel's own frame by
@@ -119,4 +121,23 @@ void IntegrateVesselPosition(std::int16_t vessel, float dt)
         D3DXMatrixRotationAxis(&turn, &kSpinAxis, rate * dt);
         D3DXVec3TransformNormal(&ship.velocity, &ship.velocity, &turn);
     }
+}
+
+float StoreReportedPosition(std::uint8_t vessel, float x, float y, float z, float interval)
+{
+    ShipRecord& s = Ships[vessel];
+    const D3DXVECTOR3 velocity = s.velocity;
+    s.doublePosition[0] = x;
+    s.doublePosition[1] = y;
+    s.doublePosition[2] = z;
+    if (std::isfinite(interval)) IntegrateVesselPosition(vessel, interval);
+    if (!std::isfinite(interval) || !FiniteVector(s.position) || !FiniteVector(s.velocity)) {
+        s.doublePosition[0] = x;
+        s.doublePosition[1] = y;
+        s.doublePosition[2] = z;
+        s.position = D3DXVECTOR3(x, y, z);
+        s.velocity = velocity;
+        return 0.0f;
+    }
+    return interval;
 }

@@ -31,3 +31,9 @@ void ApplyGravityAndGround(std::int16_t vessel, float dt);
 // planet's spin. dt may be negative. The caller holds the vessel's ship lock;
 // vessel numbers outside 0..7 are ignored.
 void IntegrateVesselPosition(std::int16_t vessel, float dt);
+
+// Stores a reported position of Ships[vessel] (0..7, its ship lock held) and carries
+// it forward by interval seconds with IntegrateVesselPosition. When that would leave
+// the position or velocity not finite (an interval too long for the vessel's speed),
+// the position is kept as reported. Returns the interval applied (0.0 then).
+float StoreReportedPosition(std::uint8_t vessel, float x, float y, float z, float interval);

@@ -11,8 +11,6 @@
 IDirectPlay8Client* DirectPlayClient = nullptr;
 IDirectPlay8Address* DeviceAddress = nullptr;
 IDirectPlay8Address* RemoteAddress = nullptr;
-HostRecord* HostList = nullptr;
-CriticalSectionLock HostListLock;
 
 namespace {
 
@@ -51,46 +49,6 @@ void PostClose() { PostMessageA(MainWindow.load(), WM_CLOSE, 0, 0); }
 void WindowBox(const char* text, const char* caption, UINT type) { MessageBoxA(MainWindow.load(), text, caption, type); }
 
 void EndProcess(int code) { std::_Exit(code); }
-
-void ReleaseRecord(HostRecord* record)
-{
-    if (record->address) record->address->Release();
-    delete record->description;
-    delete[] record->sessionName;
-    delete record;
-}
-
-// Keeps an enumeration answer unless its session instance is already listed.
-void AddHostRecord(const DPNMSG_ENUM_HOSTS_RESPONSE* answer)
-{
-    if (answer == nullptr || answer->pApplicationDescription == nullptr || answer->pAddressSender == nullptr) return;
-    const DPN_APPLICATION_DESC& desc = *answer->pApplicationDescription;
-    ScopedSection lock(HostListLock);
-    for (HostRecord* r = HostList; r != nullptr; r = r->next) {
-        if (r->description->guidInstance == desc.guidInstance) return;
-    }
-    auto* record = new HostRecord();
-    if (FAILED(answer->pAddressSender->Duplicate(&record->address))) {
-        record->address = nullptr;
-        ReleaseRecord(record);
-        return;
-    }
-    record->description = new DPN_APPLICATION_DESC(desc);
-    record->description->pwszSessionName = nullptr;
-    record->description->pwszPassword = nullptr;
-    record->description->pvReservedData = nullptr;
-    record->description->dwReservedDataSize = 0;
-    record->description->pvApplicationReservedData = nullptr;
-    record->description->dwApplicationReservedDataSize = 0;
-    if (desc.pwszSessionName != nullptr) {
-        std::size_t n = 0;
-        while (desc.pwszSessionName[n] != 0) ++n;
-        record->sessionName = new WCHAR[n + 1];
-        std::memcpy(record->sessionName, desc.pwszSessionName, (n + 1) * sizeof(WCHAR));
-    }
-    record->next = HostList;
-    HostList = record;
-}
 
 }  // namespace
 
@@ -205,7 +163,7 @@ HRESULT ConnectToSession()
     IDirectPlay8Address* host = nullptr;
     {
         ScopedSection lock(HostListLock);
-        if (HostList != nullptr) hr = HostList->address->Duplicate(&host);
+        hr = DuplicateNewestHostAddress(&host);
         if (FAILED(hr)) {
             host = nullptr;
             ShowBox("Failed duplicating host address.");

@@ -1,6 +1,7 @@
 #pragma once
 // The view program's session objects: the client of the console client's local
-// session, its addresses and the list of answering hosts.
+// session and its addresses (the answering hosts are in the common host list).
+#include "common/host_list.h"
 #include "platform/net/dplay8.h"
 #include "platform/sys/critical_section.h"
 #include "platform/sys/guid.h"
@@ -9,19 +10,9 @@
 // messages).
 extern const GUID PeerApplicationGuid;
 
-// One answering session of the host enumeration.
-struct HostRecord {
-    DPN_APPLICATION_DESC* description = nullptr;  // owned copy, pointer fields cleared
-    IDirectPlay8Address* address = nullptr;       // owned duplicate of the sender address
-    WCHAR* sessionName = nullptr;                 // owned copy, null when there was none
-    HostRecord* next = nullptr;                   // next older record
-};
-
 extern IDirectPlay8Client* DirectPlayClient;
 extern IDirectPlay8Address* DeviceAddress;
 extern IDirectPlay8Address* RemoteAddress;
-extern HostRecord* HostList;          // newest first
-extern CriticalSectionLock HostListLock;
 
 // Set-up, in the order the start-up calls them: InitDirectPlay, CreateDeviceAddress,
 // EnumDirectPlayHosts (uses HostAddress), ConnectToSession. Each shows its own
