@@ -1,6 +1,7 @@
 // Panorel.cfg and the start-up sequence with fakes for the framework's start,
 // the controller and the link.
 #include "../view/view_test_support.h"
+#include "app_fixture.h"
 #include "platform/ui/window.h"
 #include "view/cockpit_app.h"
 #include "view/entry.h"
@@ -241,6 +242,46 @@ TEST_F(StartUp, ARefusalDuringTheWaitRunsNoFrameAndReleasesTheController)
     EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
     EXPECT_EQ(g_calls, (Calls{"startUp", "initGameController", "initDirectPlay", "createDeviceAddress", "enumHosts",
                               "connectToSession", "sendPacket", "wait", "closeLink", "releaseGameController"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The real framework start on headless windows and graphics, in a folder with the
+// model files; the link is faked and refuses.
+class RefusedStart : public viewapp::AppTest {};
+
+TEST_F(RefusedStart, ShutsTheFrameworkDownWithoutAFrame)
+{
+    viewtest::WriteBytes(folder_ + "/universe.dat", viewtest::UniverseImage({}));
+    viewtest::WriteBytes(folder_ + "/Panorel.cfg", {'0', ' ', '2', '0', ' ', 'h', ' ', '1', ' ', '0', ' ', '1', '4', '2'});
+    SetHeadlessGraphics(true);
+    SetHeadlessWindows(true);
+    g_calls.clear();
+    g_boxes.clear();
+    g_failing.clear();
+    g_initialState = false;
+    EntryServices services = Fakes();
+    services.startUp = [](CockpitApplication& app, HINSTANCE instance) {
+        Step("startUp");
+        return app.StartUp(instance);
+    };
+    SetEntryServices(services);
+    SetMessageBoxRecorder(RecordBox);
+
+    EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
+    SetEntryServices(DefaultEntryServices());
+    SetMessageBoxRecorder(nullptr);
+
+    EXPECT_EQ(g_calls, (Calls{"startUp", "initDirectPlay", "createDeviceAddress", "enumHosts", "connectToSession",
+                              "sendPacket", "wait", "closeLink"}));
+    EXPECT_EQ(g_boxes, (Calls{"Initializing... (information)"}));
+    // The scene was loaded, no frame ran, and the scene's shut-down closed the log.
+    EXPECT_NE(viewtest::LogText().find("InitDeviceObjects() exiting sucessfully!\r\n"), std::string::npos);
+    EXPECT_EQ(FirstFrameDone, 0);
+    EXPECT_EQ(LogDescriptor.load(), -1);
+    EXPECT_FALSE(IsWindow(MainWindow.load()));
 }
 
 }  // namespace
