@@ -9,6 +9,7 @@
 
 #include "client/wire.h"
 #include "tests/net/session_helpers.h"
+#include "view/atmosphere.h"
 
 using namespace nettest;
 
@@ -423,8 +424,10 @@ TEST(Standin, JoiningPlayerStartsLandedLevelInDaylightFacingTheSun)
     const double r = std::sqrt(px * px + py * py + pz * pz);
     EXPECT_NEAR(r, 2939.604, 1e-3);
     const double ux = px / r, uy = py / r, uz = pz / r;
-    // In daylight: the sun 35 degrees above the horizon.
+    // In daylight: the sun 35 degrees above the horizon, the place fully sunlit.
     EXPECT_NEAR(ux * sx + uy * sy + uz * sz, std::sin(35.0 * M_PI / 180.0), 1e-4);
+    const D3DXVECTOR3 sunward(static_cast<float>(sx), static_cast<float>(sy), static_cast<float>(sz));
+    EXPECT_EQ(SunlightFactor(D3DXVECTOR3(got[2].X, got[2].Y, got[2].Z), sunward), 1.0f);
 
     // Standing on the ground that turns about +Z at the planet's rate: w x p.
     EXPECT_NEAR(got[1].X, -rateB * py, 1e-6);
