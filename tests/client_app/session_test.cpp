@@ -795,9 +795,11 @@ TEST(ClientSession, VerboseTraceTokens)
     EXPECT_EQ(s.client.Output().find("CtP0 ", from), npos);
     EXPECT_EQ(s.client.Output().find("6fCtP", from), npos);
 
-    // Off again: no more tokens.
+    // Off again: no more tokens. (The line comes just before the switch; the
+    // statistics of a later pass come after it.)
     s.client.Type("3");
     ASSERT_NE(s.client.WaitFor("] Verbose OFF\n", 5000, from), npos);
+    ASSERT_FALSE(Statistics(s.client).empty());
     from = s.client.Output().size();
     watcher.inbox.Clear();
     ASSERT_EQ(s.server.SendStatus(MakeStatusPacket(STATUS_ATTITUDE, 4, 0, 0, 0.6f, 0.8f), true), S_OK);
