@@ -359,4 +359,25 @@ TEST_F(ObjectPixels, CloudTexelOfAlphaZeroWritesNeitherColourNorDepth)
     EXPECT_RGB_NEAR(Pixel(30, 34), 0, 0, 255, 1);
 }
 
+TEST_F(ObjectPixels, NavLightsBeyond380KilometresAddNoColour)
+{
+    // A narrow view straight at a station; its light 0 (white, behind it along the
+    // view) is drawn about 18 units across and fills most of the picture.
+    FieldOfView = 0.05f;
+    ASSERT_EQ(app_->PrepareDeviceObjects(), S_OK);
+    device_->SetVertexShader(MODEL_VERTEX_FVF);
+    device_->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    app_->PolygonObjects[POLYGON_STATION].NavLights[1].Pattern = 0;
+    Look({0, 0, 1}, {0, 1, 0});
+    auto frame = [&](float d) {
+        Station(0, d, POLYGON_STATION);
+        Clear(0x404040);
+        ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    };
+    frame(190.0f);  // fade 0.5: source 0.5 times itself (SRCCOLOR) added: 0.25 of white
+    EXPECT_RGB_NEAR(Pixel(10, 10), 0x40 + 64, 0x40 + 64, 0x40 + 64, 2);
+    frame(390.0f);  // fade -0.026: black at most, added to what is there
+    EXPECT_RGB_NEAR(Pixel(10, 10), 0x40, 0x40, 0x40, 0);
+}
+
 }  // namespace
