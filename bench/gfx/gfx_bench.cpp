@@ -41,20 +41,7 @@ struct Scene {
     UINT triangles = 0;
 
     bool Open(UINT width, UINT height) {
-        SetHeadlessGraphics(true);
-        d3d = Direct3DCreate8(D3D_SDK_VERSION);
-        if (!d3d) return false;
-        D3DPRESENT_PARAMETERS p{};
-        p.Windowed = TRUE;
-        p.BackBufferWidth = width;
-        p.BackBufferHeight = height;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
-        if (FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device))) {
-            return false;
-        }
+        if (FAILED(CreateHeadlessDevice(width, height, &d3d, &device))) return false;
         // A sphere of 48 x 48 x 2 = 4608 triangles.
         const int rings = 48, segments = 48;
         std::vector<LitVertex> v;

@@ -176,17 +176,7 @@ struct Scene {
         ownPosition = up * (start.groundRadius + 1.0f);
         ownAttitude = start.attitude;
 
-        SetHeadlessGraphics(true);
-        d3d = Direct3DCreate8(D3D_SDK_VERSION);
-        D3DPRESENT_PARAMETERS p{};
-        p.Windowed = TRUE;
-        p.BackBufferWidth = kWidth;
-        p.BackBufferHeight = kHeight;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
-        if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &gl))) {
+        if (FAILED(CreateHeadlessDevice(kWidth, kHeight, &d3d, &gl))) {
             *error = "no headless GL device";
             return false;
         }

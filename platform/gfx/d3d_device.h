@@ -150,3 +150,8 @@ void SetDirect3DFactory(Direct3DFactory factory);
 
 // Forces the device onto the headless (EGL surfaceless) path even with a display.
 void SetHeadlessGraphics(bool headless);
+
+// A headless device with a width x height X8R8G8B8 back buffer and a D24S8
+// depth-stencil buffer, and its Direct3D object, for tests and benchmarks.
+// Fails (both null) without a GL driver.
+HRESULT CreateHeadlessDevice(UINT width, UINT height, IDirect3D8** direct3D, IDirect3DDevice8** device);

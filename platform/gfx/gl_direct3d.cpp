@@ -43,6 +43,30 @@ IDirect3D8* Direct3DCreate8(UINT sdkVersion) {
     return new GlDirect3D(headless);
 }
 
+HRESULT CreateHeadlessDevice(UINT width, UINT height, IDirect3D8** direct3D, IDirect3DDevice8** device) {
+    *direct3D = nullptr;
+    *device = nullptr;
+    SetHeadlessGraphics(true);
+    IDirect3D8* d3d = Direct3DCreate8(D3D_SDK_VERSION);
+    if (!d3d) return D3DERR_NOTAVAILABLE;
+    D3DPRESENT_PARAMETERS p{};
+    p.Windowed = TRUE;
+    p.BackBufferWidth = width;
+    p.BackBufferHeight = height;
+    p.BackBufferFormat = D3DFMT_X8R8G8B8;
+    p.BackBufferCount = 1;
+    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    p.EnableAutoDepthStencil = TRUE;
+    p.AutoDepthStencilFormat = D3DFMT_D24S8;
+    const HRESULT hr = d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, device);
+    if (FAILED(hr)) {
+        d3d->Release();
+        return hr;
+    }
+    *direct3D = d3d;
+    return D3D_OK;
+}
+
 GlDirect3D::GlDirect3D(bool headless) : headless_(headless) {
     const GlDriverInfo& driver = ProbeGlDriver();
     auto fillIdentifier = [&](GlAdapter& a, const std::string& where) {

@@ -28,6 +28,20 @@ struct LitVertex {  // 0x112
     float u, v;
 };
 
+// A white spot light at the origin: no attenuation with distance, linear falloff.
+inline D3DLIGHT8 SpotLight(const D3DVECTOR& direction, float range, float theta, float phi) {
+    D3DLIGHT8 l{};
+    l.Type = D3DLIGHT_SPOT;
+    l.Diffuse = {1, 1, 1, 1};
+    l.Direction = direction;
+    l.Range = range;
+    l.Attenuation0 = 1.0f;
+    l.Falloff = 1.0f;
+    l.Theta = theta;
+    l.Phi = phi;
+    return l;
+}
+
 inline DWORD FloatBits(float f) {
     DWORD d;
     std::memcpy(&d, &f, sizeof(d));
@@ -92,20 +106,7 @@ class DrawTest : public ::testing::Test {
 protected:
     static constexpr UINT kSize = 64;
     void SetUp() override {
-        SetHeadlessGraphics(true);
-        d3d_ = Direct3DCreate8(D3D_SDK_VERSION);
-        ASSERT_NE(d3d_, nullptr) << "no GL driver";
-        D3DPRESENT_PARAMETERS p{};
-        p.Windowed = TRUE;
-        p.BackBufferWidth = kSize;
-        p.BackBufferHeight = kSize;
-        p.BackBufferFormat = D3DFMT_X8R8G8B8;
-        p.BackBufferCount = 1;
-        p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        p.EnableAutoDepthStencil = TRUE;
-        p.AutoDepthStencilFormat = D3DFMT_D24S8;
-        ASSERT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &device_),
-                  D3D_OK);
+        ASSERT_EQ(CreateHeadlessDevice(kSize, kSize, &d3d_, &device_), D3D_OK) << "no GL driver";
         device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 1.0f, 0);
     }
     void TearDown() override {

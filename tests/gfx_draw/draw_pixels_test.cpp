@@ -422,16 +422,7 @@ TEST_F(MoreTest, TriangleFanCoversItsDisc) {
 namespace {
 
 TEST_F(LitTest, SpotLightLightsItsConeOnly) {
-    D3DLIGHT8 l{};
-    l.Type = D3DLIGHT_SPOT;
-    l.Diffuse = {1, 1, 1, 1};
-    l.Position = D3DXVECTOR3(0, 0, 0);
-    l.Direction = D3DXVECTOR3(0, 0, 1);
-    l.Range = 10.0f;
-    l.Attenuation0 = 1.0f;
-    l.Falloff = 1.0f;
-    l.Theta = 0.2f;
-    l.Phi = 0.4f;
+    const D3DLIGHT8 l = SpotLight(D3DXVECTOR3(0, 0, 1), 10.0f, 0.2f, 0.4f);
     device_->SetLight(0, &l);
     device_->LightEnable(0, TRUE);
     // A finely divided quad at z = 0.5: lighting is worked out per vertex.
@@ -545,16 +536,9 @@ namespace {
 // seen through an orthographic window over x 0.04..0.12, y -0.04..0.04, so
 // the band between the cones spans most of the picture.
 TEST_F(LitTest, SpotConeIsFullInsideThetaDarkBeyondPhiAndLinearBetween) {
-    D3DLIGHT8 l{};
-    l.Type = D3DLIGHT_SPOT;
+    D3DLIGHT8 l = SpotLight(D3DXVECTOR3(0, 0, 1), 2.0f, 0.1f, 0.2f);
     l.Diffuse = {1, 1, 0.75f, 0};
     l.Ambient = {0.2f, 0.2f, 0.2f, 0};
-    l.Direction = D3DXVECTOR3(0, 0, 1);
-    l.Range = 2.0f;
-    l.Attenuation0 = 1.0f;
-    l.Falloff = 1.0f;
-    l.Theta = 0.1f;
-    l.Phi = 0.2f;
     device_->SetLight(1, &l);
     device_->LightEnable(1, TRUE);
     device_->SetRenderState(D3DRS_AMBIENT, 0x00101010);  // the global ambient adds 16

@@ -64,15 +64,7 @@ TEST_F(SceneFeatureTest, EmissiveNavLightAddsItsColourSquared) {
     // Lit by GL, then by the device (a spot light with a falloff band that
     // points away adds nothing but moves the draw to the device's lighting).
     for (const bool deviceLit : {false, true}) {
-        D3DLIGHT8 spot{};
-        spot.Type = D3DLIGHT_SPOT;
-        spot.Diffuse = {1, 1, 1, 0};
-        spot.Direction = D3DXVECTOR3(0, 0, -1);
-        spot.Range = 10.0f;
-        spot.Attenuation0 = 1.0f;
-        spot.Falloff = 1.0f;
-        spot.Theta = 0.1f;
-        spot.Phi = 0.2f;
+        const D3DLIGHT8 spot = SpotLight(D3DXVECTOR3(0, 0, -1), 10.0f, 0.1f, 0.2f);
         device_->SetLight(1, &spot);
         device_->LightEnable(1, deviceLit);
         device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
