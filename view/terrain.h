@@ -79,7 +79,8 @@ bool StableAscendingOrder(const float* keys, int count, int* order);
 template <class T>
 void ApplyOrder(T* items, int per, const int* order, int count)
 {
-    std::vector<T> old(items, items + static_cast<std::size_t>(count) * per);
+    static thread_local std::vector<T> old;  // kept: the facets are reordered every frame
+    old.assign(items, items + static_cast<std::size_t>(count) * per);
     for (int i = 0; i < count; ++i) {
         for (int k = 0; k < per; ++k) items[i * per + k] = old[static_cast<std::size_t>(order[i]) * per + k];
     }
