@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,7 @@ struct Scene {
     D3DXVECTOR3 ownPosition;
     D3DXQUATERNION ownAttitude;
     float t = 0.0f;
+    std::string folder;  // the scratch folder with the sample data, removed at the end
 
     // The other vessels and projectiles before the frame's simulation: placed
     // ahead of the view, still.
@@ -149,8 +151,10 @@ struct Scene {
     }
 
     bool Open(std::string* error) {
-        char folder[] = "/tmp/scene_bench_XXXXXX";
-        if (!mkdtemp(folder) || !sample_data::WriteSampleData(folder, error) || chdir(folder) != 0) return false;
+        char name[] = "/tmp/scene_bench_XXXXXX";
+        if (!mkdtemp(name)) return false;
+        folder = name;
+        if (!sample_data::WriteSampleData(folder, error) || chdir(name) != 0) return false;
         OpenLogFile("logfile.txt");
         ReadConfiguration("Panorel.cfg");
         if (FAILED(app.OneTimeSceneInit())) {
@@ -891,9 +895,21 @@ int main() {
     char start[4096];
     if (!getcwd(start, sizeof start)) return Fail("no working folder");
     const Clock::time_point begun = Clock::now();
+    // Back to where it started, the scratch folder removed, on every way out.
+    struct Leave {
+        const char* start;
+        std::string folder;
+        ~Leave() {
+            if (chdir(start) != 0) return;
+            std::error_code ignored;
+            if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+        }
+    } leave{start, {}};
     Scene scene;
     std::string error;
-    if (!scene.Open(&error)) return Fail(error.c_str());
+    const bool opened = scene.Open(&error);
+    leave.folder = scene.folder;
+    if (!opened) return Fail(error.c_str());
     auto* device = static_cast<GlDevice*>(scene.gl);
 
     // The full scene, DrawScene and Present timed, the simulation between not.
@@ -989,7 +1005,7 @@ int main() {
         if (op.texture) op.texture->Release();
     }
     scene.Close();
-    if (chdir(start) != 0) return Fail("the working folder went away");
+
 
     const double layerMs = 1000.0 * Median(layerTimes), bareMs = 1000.0 * Median(bareTimes);
     std::printf("recorded frame: %zu calls, %d draws; replayed %d times: elapsed (median) layer %.2f ms, bare GL "
