@@ -246,11 +246,9 @@ HRESULT ConnectToSession()
     IDirectPlay8Address* address = nullptr;
     {
         ScopedSection lock(HostListLock);
-        if (HostList == nullptr) {
+        if (HostList == nullptr)
             std::printf("[Error!] Server may have changed IP addresses, please download newer version...\n");
-        } else {
-            hr = HostList->address->Duplicate(&address);
-        }
+        hr = DuplicateNewestHostAddress(&address);
         if (FAILED(hr)) {
             std::printf("[Error!] Failed to duplicate host address:  %x\n", Hex(hr));
         } else {
