@@ -128,6 +128,84 @@ TEST_F(ObjectLoop, NavLightsFadeNegativeBeyond380AndAModellessStationDrawsTheTac
     EXPECT_EQ(draws_[0].texture0, app_->TacticalTexture);
 }
 
+TEST_F(ObjectLoop, PlanetShineOnAStationCityAmbientByAltitudeSurfaceMeshAndSun)
+{
+    struct Lights {
+        D3DLIGHT8 sun{}, shine{};
+        BOOL shineOn = FALSE;
+        DWORD factor = 0, op0 = 0, op1 = 0, arg11 = 0, arg12 = 0, src = 0, dest = 0, blend = 0;
+    };
+    std::vector<Lights> at;
+    recorder_->onCall = [&](const DeviceCall& c) {
+        if (c.name != "DrawPrimitive") return;
+        Lights l;
+        device_->GetLight(0, &l.sun);
+        device_->GetLight(2, &l.shine);
+        device_->GetLightEnable(2, &l.shineOn);
+        device_->GetRenderState(D3DRS_TEXTUREFACTOR, &l.factor);
+        device_->GetTextureStageState(0, D3DTSS_COLOROP, &l.op0);
+        device_->GetTextureStageState(1, D3DTSS_COLOROP, &l.op1);
+        device_->GetTextureStageState(1, D3DTSS_COLORARG1, &l.arg11);
+        device_->GetTextureStageState(1, D3DTSS_COLORARG2, &l.arg12);
+        device_->GetRenderState(D3DRS_ALPHABLENDENABLE, &l.blend);
+        device_->GetRenderState(D3DRS_SRCBLEND, &l.src);
+        device_->GetRenderState(D3DRS_DESTBLEND, &l.dest);
+        at.push_back(l);
+    };
+    UniverseObject& station = Station(0, 500.0f, POLYGON_STATION);  // far: one draw
+    station.Position = {3000, 1000, 0};
+    UniverseObject& city = UniverseObjects[1];
+    city.Kind = KIND_CITY;
+    city.Position = {0, 2949.6f, 0};  // 10 km up
+    D3DXMatrixTranslation(&city.WorldMatrix, 0, 0, 600.0f);
+    Atmosphere.SunAmbientStep = {0.2f, 0.1f, 0.05f};
+    Atmosphere.RingTint = 0x00123456;
+    Atmosphere.SunDiscTint = 0x00ABCDEF;
+    UniverseObjects[4].Kind = KIND_SURFACE_MESH;
+    UniverseObjects[6].Kind = KIND_SUN;
+    UniverseObjects[6].Position = {0, 3, 4};
+    app_->SunQuadBuffer = Stream(POLYGON_TACTICAL);  // any buffer: the draw is what is looked at
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+    app_->SunQuadBuffer = nullptr;
+    ASSERT_EQ(at.size(), 4u);
+
+    // Station on the sunlit side: direction normalise((0, 2939.6, 0) - (3000, 1000, 0)) =
+    // (-0.839771, 0.542940, 0); k = (1 - 0.542940) / (3339.6 / 2939.6)^2 x 0.8 = 0.283303.
+    EXPECT_TRUE(at[0].shineOn);
+    EXPECT_NEAR(at[0].shine.Direction.x, -0.839771f, 1e-5f);
+    EXPECT_NEAR(at[0].shine.Direction.y, 0.542940f, 1e-5f);
+    EXPECT_NEAR(at[0].shine.Diffuse.r, 0.254972f, 1e-5f);
+    EXPECT_NEAR(at[0].shine.Diffuse.g, 0.269137f, 1e-5f);
+    EXPECT_NEAR(at[0].shine.Diffuse.b, 0.283303f, 1e-5f);
+    EXPECT_NEAR(at[0].sun.Diffuse.b, 1.0f, 1e-6f);
+    // City 10 km up: ambient (0.13, 0.05, 0.15) + step x (1 - sqrt(10 / 63)); no planet shine.
+    EXPECT_FALSE(at[1].shineOn);
+    EXPECT_NEAR(at[1].sun.Ambient.r, 0.250318f, 1e-5f);
+    EXPECT_NEAR(at[1].sun.Ambient.g, 0.110159f, 1e-5f);
+    EXPECT_NEAR(at[1].sun.Ambient.b, 0.180080f, 1e-5f);
+    // Surface mesh: stage 1 adds the ring tint smoothly.
+    EXPECT_EQ(at[2].factor, 0x00123456u);
+    EXPECT_EQ(at[2].op1, static_cast<DWORD>(D3DTOP_ADDSMOOTH));
+    EXPECT_EQ(at[2].arg11, D3DTA_CURRENT);
+    EXPECT_EQ(at[2].arg12, D3DTA_TFACTOR);
+    EXPECT_NEAR(at[2].sun.Ambient.r, 0.13f, 1e-6f);  // the city put back the standard light
+    // Sun: twice the texture times its tint, added over what it does not cover.
+    EXPECT_EQ(at[3].factor, 0x00ABCDEFu);
+    EXPECT_EQ(at[3].op0, static_cast<DWORD>(D3DTOP_MODULATE2X));
+    EXPECT_EQ(at[3].blend, static_cast<DWORD>(TRUE));
+    EXPECT_EQ(at[3].src, static_cast<DWORD>(D3DBLEND_ONE));
+    EXPECT_EQ(at[3].dest, static_cast<DWORD>(D3DBLEND_INVSRCCOLOR));
+    // Afterwards the sun light points along the sun's position for the rest of the frame.
+    D3DLIGHT8 sun{};
+    device_->GetLight(0, &sun);
+    EXPECT_NEAR(sun.Direction.y, 0.6f, 1e-6f);
+    EXPECT_NEAR(sun.Direction.z, 0.8f, 1e-6f);
+    EXPECT_NEAR(app_->SunLight.Direction.z, 0.8f, 1e-6f);
+    BOOL shineOn = TRUE;
+    device_->GetLightEnable(2, &shineOn);
+    EXPECT_FALSE(shineOn);
+}
+
 TEST_F(ObjectLoop, OtherKindsDrawNothing)
 {
     UniverseObjects[0].Kind = 0;

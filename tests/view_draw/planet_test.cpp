@@ -140,6 +140,7 @@ TEST_F(PlanetStep, FarPathOnlyAboveSixHundredThirtyKilometres)
 {
     FogEnabled = 1;
     device_->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    const D3DXVECTOR3 facet100 = app_->Planet.Sphere[300].Position;
     Frame(FacetCentre(100), 630.5f);
     ASSERT_EQ(draws_.size(), 1u);
     EXPECT_EQ(draws_[0].start, 0u);
@@ -148,6 +149,16 @@ TEST_F(PlanetStep, FarPathOnlyAboveSixHundredThirtyKilometres)
     EXPECT_EQ(draws_[0].stencil, static_cast<DWORD>(D3DCMP_EQUAL));
     ExpectExitState();
     EXPECT_EQ(NearestPatchSlot, -1);
+    // The sphere buffer holds the nearer half of the sorted facets, nearest first.
+    BYTE* data = nullptr;
+    IDirect3DVertexBuffer8* sphere = app_->PolygonObjects[POLYGON_PLANET_SPHERE].VertexBuffer;
+    ASSERT_EQ(sphere->Lock(0, 0, &data, 0), D3D_OK);
+    std::vector<ModelVertex> copied(PLANET_BUFFER_FACETS * 3);
+    std::memcpy(copied.data(), data, copied.size() * sizeof(ModelVertex));
+    sphere->Unlock();
+    EXPECT_EQ(app_->Planet.DrawOrder[0], 100);
+    EXPECT_EQ(copied[0].Position, facet100);
+    EXPECT_EQ(0, std::memcmp(copied.data(), app_->Planet.Sphere, copied.size() * sizeof(ModelVertex)));
 
     device_->SetRenderState(D3DRS_FOGENABLE, TRUE);
     Frame(FacetCentre(100), 630.0f);

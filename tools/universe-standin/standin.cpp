@@ -191,7 +191,7 @@ HRESULT UniverseStandin::Start()
     if (server_ != nullptr) return DPNERR_ALREADYINITIALIZED;
     startClock_ = Now();
     if (!ReadSky(options_.universeFile, &sky_)) {
-        Log("%s not read: players start as if the sun stood along the home planet's first axis",
+        Log("%s not read: players start as if the sun stood along -Y",
             options_.universeFile.c_str());
     }
     {
