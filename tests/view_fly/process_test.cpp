@@ -192,7 +192,7 @@ protected:
         ASSERT_TRUE(client.Start(scratch));
         ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), std::string::npos) << client.Output();
         ASSERT_TRUE(view.Start(scratch.Path()));
-        ASSERT_NE(client.WaitFor("Sent new peer application all ship position data", 30000), std::string::npos)
+        ASSERT_NE(client.WaitFor("Sent new peer application all ship position data", 90000), std::string::npos)
             << client.Output() << view.Output();
         ASSERT_TRUE(view.Focus()) << view.Output();
     }
@@ -227,10 +227,10 @@ TEST_F(PanorelProcess, FliesReportsFiresAndEndsWithEscape)
     // One shot a press.
     const int shots = Shots(seen);
     ViewProcess::Key("key F6");
-    ASSERT_TRUE(WaitUntil([&] { return Shots(Received(*server)) == shots + 1; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return Shots(Received(*server)) == shots + 1; }, 30s));
     ViewProcess::Key("key F6");
     ViewProcess::Key("key F6");
-    ASSERT_TRUE(WaitUntil([&] { return Shots(Received(*server)) >= shots + 3; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return Shots(Received(*server)) >= shots + 3; }, 30s));
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(Shots(Received(*server)), shots + 3);
 
@@ -265,7 +265,7 @@ TEST_F(PanorelProcess, WithoutPropulsionNothingIsReportedButShotsFly)
     StartAll();
     const int shots = Shots(Received(*server));
     ViewProcess::Key("key F6");
-    ASSERT_TRUE(WaitUntil([&] { return Shots(Received(*server)) == shots + 1; }, 10s)) << view.Output();
+    ASSERT_TRUE(WaitUntil([&] { return Shots(Received(*server)) == shots + 1; }, 30s)) << view.Output();
     std::this_thread::sleep_for(2s);
     const std::vector<Logged> seen = Received(*server);
     const double joined = Joined(seen);
