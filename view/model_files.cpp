@@ -133,9 +133,8 @@ HRESULT RefuseObject(int index)
 // facets' corners and gives them their atlas coordinates.
 HRESULT PrepareFacets(PlanetFacets& planet, int triangles)
 {
-    static std::uint8_t rotations[PLANET_FACET_COUNT];
+    std::uint8_t rotations[PLANET_FACET_COUNT] = {};
     std::memset(planet.Level, 0, sizeof planet.Level);
-    std::memset(rotations, 0, sizeof rotations);
     {
         RuntimeFile macro(MacroFile, crt::O_RDONLY_ | crt::O_BINARY_);
         if (!macro.IsOpen()) return RefuseObject(POLYGON_PLANET_SPHERE);
