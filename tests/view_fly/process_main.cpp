@@ -1,5 +1,6 @@
-// The process tests get their own network namespace and their own X server: Xvfb
-// picks a free display itself (-displayfd), so parallel runs never share one.
+// The process tests get their own network namespace and their own X server. Xvfb
+// neither locks its display nor sees the servers of other namespaces, so the display
+// number comes from this process's id: parallel runs never share one.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -25,8 +26,9 @@ int main(int argc, char** argv)
     if (server == 0) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+        const std::string number = ":" + std::to_string(1000 + getppid() % 30000);
+        execlp("Xvfb", "Xvfb", number.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+               "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
