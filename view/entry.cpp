@@ -1,6 +1,7 @@
 #include "view/entry.h"
 
 #include "common/frame_clock.h"
+#include "platform/sys/paths.h"
 #include "platform/ui/window.h"
 #include "view/cockpit_app.h"
 #include "view/controller.h"
@@ -90,7 +91,7 @@ void SetEntryServices(const EntryServices& services) { g_services = services; }
 
 int ReadConfiguration(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rt");
+    std::FILE* file = std::fopen(ResolvePath(path).c_str(), "rt");
     if (!file) {
         ViewOffset = 0.0f;
         FieldOfView = DEFAULT_FIELD_OF_VIEW;

@@ -67,6 +67,14 @@ TEST_F(Configuration, CompleteFileWithCrLfLogsEveryValue)
     EXPECT_EQ(Address(), u"host-7.example");
 }
 
+TEST_F(Configuration, NameMatchesInAnyLetterCase)
+{
+    const std::string upper = path_.substr(0, path_.size() - 11) + "PANOREL.CFG";
+    viewtest::WriteBytes(upper, {'0', ' ', '1', '0', ' ', 'h', ' ', '1', ' ', '0', ' ', '9'});
+    EXPECT_EQ(ReadConfiguration(path_.c_str()), 9);
+    EXPECT_EQ(PropulsionEnabled, 1);
+}
+
 TEST_F(Configuration, FileEndingAfterTheAddressLeavesTheRestAtProgramStart)
 {
     EXPECT_EQ(Read("-5 20 10.0.0.7"), 0);
