@@ -774,6 +774,8 @@ TEST(ClientSession, VerboseTraceTokens)
     ASSERT_TRUE(s.Attach(watcher, false));
     s.client.Type("3");
     ASSERT_NE(s.client.WaitFor("] Verbose ON!\n"), npos);
+    // The line comes just before the switch; the statistics of a later pass after it.
+    ASSERT_FALSE(Statistics(s.client).empty());
     std::size_t from = s.client.Output().size();
 
     // From the server: type and vessel of a status message, kind and vessel of an event.
@@ -795,8 +797,7 @@ TEST(ClientSession, VerboseTraceTokens)
     EXPECT_EQ(s.client.Output().find("CtP0 ", from), npos);
     EXPECT_EQ(s.client.Output().find("6fCtP", from), npos);
 
-    // Off again: no more tokens. (The line comes just before the switch; the
-    // statistics of a later pass come after it.)
+    // Off again: no more tokens (after a later pass, as above).
     s.client.Type("3");
     ASSERT_NE(s.client.WaitFor("] Verbose OFF\n", 5000, from), npos);
     ASSERT_FALSE(Statistics(s.client).empty());
