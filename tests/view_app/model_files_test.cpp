@@ -38,6 +38,13 @@ void ExpectNear(const D3DXVECTOR3& actual, const D3DXVECTOR3& expected, float to
     EXPECT_NEAR(actual.z, expected.z, tolerance);
 }
 
+int OpenDescriptors()
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) count += entry.is_symlink() ? 1 : 0;
+    return count;
+}
+
 using ModelFiles = AppTest;
 
 TEST_F(ModelFiles, CompleteLoadWritesItsLinesAndCreatesTheBuffersInOrder)
@@ -214,7 +221,9 @@ TEST_F(ModelFiles, EachMissingFileStopsWithItsLine)
         const std::string path = folder_ + "/Meshes/" + c.file;
         std::filesystem::rename(path, path + ".away");
         viewtest::CaptureLog();
+        const int descriptors = OpenDescriptors();
         EXPECT_EQ(app_->InitDeviceObjects(), APP_E_MEDIA_MISSING);
+        EXPECT_EQ(OpenDescriptors(), descriptors);
         const std::string log = viewtest::LogText();
         EXPECT_EQ(log.substr(log.size() - std::strlen(c.line)), c.line);
         EXPECT_EQ(log.find("exiting"), std::string::npos);
@@ -239,7 +248,9 @@ TEST_F(ModelFiles, UnusableVertexCountsAreRefusedBeforeAnythingIsMade)
         viewtest::WriteBytes(folder_ + "/Meshes/" + c.file, DawImage(c.count, SphereVertices(c.vertices)));
         viewtest::CaptureLog();
         device_->Clear();
+        const int descriptors = OpenDescriptors();
         EXPECT_EQ(app_->InitDeviceObjects(), APP_E_MEDIA_MISSING);
+        EXPECT_EQ(OpenDescriptors(), descriptors);
         const std::string log = viewtest::LogText();
         const std::string line = "Could not load polygon object (DAW file) number " + std::to_string(c.index) + "!\r\n";
         EXPECT_EQ(log.substr(log.size() - line.size()), line);
