@@ -67,6 +67,10 @@ TEST(ControllerTick, OneTickAtMostPerFrameAndTheSurplusCarries)
     EXPECT_TRUE(AdvanceControllerTick(acc, 0.0f));    // 0.0333 left over
     EXPECT_FALSE(AdvanceControllerTick(acc, 0.0f));
     EXPECT_NEAR(acc, 0.1f - 2 * 0.0333667f, 1e-6f);
+
+    acc = 0.0f;   // exactly one tick length is not yet past it
+    EXPECT_FALSE(AdvanceControllerTick(acc, 0.0333667f));
+    EXPECT_TRUE(AdvanceControllerTick(acc, 1e-6f));
 }
 
 TEST(ControllerAxes, DeadBandThenSquareLaw)
@@ -241,6 +245,7 @@ TEST(ShotStep, AnimationLifetimeAcrossTheHourAndMotion)
         return s.Active == 1;
     };
     EXPECT_TRUE(aliveAt(3590.0f, 10.0f));
+    EXPECT_TRUE(aliveAt(3590.0f, 20.0f));    // 30 s is not yet above the lifetime
     EXPECT_FALSE(aliveAt(3590.0f, 21.0f));
     EXPECT_TRUE(aliveAt(3560.0f, 3589.0f));
     EXPECT_FALSE(aliveAt(3560.0f, 3591.0f));
@@ -490,4 +495,136 @@ TEST_F(SimulationTest, ShotFiredAfterTheHourCarriesItsTimeWithinTheHour)
     float sentTime;
     std::memcpy(&sentTime, e.Payload + 24, sizeof sentTime);
     EXPECT_FLOAT_EQ(sentTime, 1.5f);
+}
+
+TEST(UniverseStep, TurnsBodiesAndStationsFollowTheirOrbit)
+{
+    UniverseObject home;
+    home.Kind = KIND_HOME_PLANET;
+    home.Tilt = 0.3f;
+    home.AngleB = 0.2f;
+    UniverseInputs in;
+    in.universeSeconds = 125.0f;   // an eighth of a 1000 s turn: A = 45 degrees
+    in.ownPosition = D3DXVECTOR3(1.0f, 2.0f, 3.0f);
+    const double a = 3.14159265358979 / 4, ca = std::cos(a), sa = std::sin(a);
+    const double ct = std::cos(0.3), st = std::sin(0.3), cb = std::cos(0.2), sb = std::sin(0.2);
+
+    // A body tilted with the planet: its own turn B, then A, the tilt and back by the
+    // planet's turn. Base: 100 km along +Y.
+    UniverseObject body;
+    body.Kind = KIND_SURFACE_MESH;
+    body.AngleB = 0.1f;
+    body.RateA = 6.2831855f / 1000.0f;
+    D3DXMatrixTranslation(&body.BaseMatrix, 0.0f, 100.0f, 0.0f);
+    AdvanceUniverseObject(body, home, in);
+    const double x = -100 * sa, y = 100 * ca * ct, z = 100 * ca * st;
+    EXPECT_NEAR(body.Position.x, -(x * cb + y * sb), 1e-3);
+    EXPECT_NEAR(body.Position.y, -(-x * sb + y * cb), 1e-3);
+    EXPECT_NEAR(body.Position.z, -z, 1e-3);
+    const double c1 = std::cos(0.1 + a), s1 = std::sin(0.1 + a);   // the body's X axis
+    EXPECT_NEAR(body.CurrentMatrix._11, c1 * cb + s1 * ct * sb, 1e-5);
+    EXPECT_NEAR(body.CurrentMatrix._12, -c1 * sb + s1 * ct * cb, 1e-5);
+    EXPECT_NEAR(body.CurrentMatrix._13, s1 * st, 1e-5);
+    EXPECT_NEAR(body.WorldMatrix._41, -body.Position.x + 1.0f, 1e-3f);
+    EXPECT_NEAR(body.WorldMatrix._43, -body.Position.z + 3.0f, 1e-3f);
+
+    // The sun is tilted likewise but not placed relative to the own vessel.
+    UniverseObject sun = body;
+    sun.Kind = KIND_SUN;
+    AdvanceUniverseObject(sun, home, in);
+    EXPECT_EQ(sun.Position, body.Position);
+    EXPECT_EQ(sun.WorldMatrix, sun.CurrentMatrix);
+
+    // Any other kind turns by A less the planet's turn, without the tilt.
+    UniverseObject other = body;
+    other.Kind = 3;
+    AdvanceUniverseObject(other, home, in);
+    EXPECT_NEAR(other.Position.x, 100 * std::sin(a - 0.2), 1e-3);
+    EXPECT_NEAR(other.Position.y, -100 * std::cos(a - 0.2), 1e-3);
+    EXPECT_NEAR(other.Position.z, 0.0, 1e-4);
+    EXPECT_NEAR(other.WorldMatrix._42, -other.Position.y + 2.0f, 1e-3f);
+
+    // A station after the first drawn frame: on by its velocity, then pulled a tenth
+    // a second toward its orbit. Off its orbit by (10, 0, 5) at the start.
+    UniverseObject station;
+    station.Kind = KIND_STATION;
+    station.Distance = 3300.0f;
+    station.RateA = 6.2831855f / 1000.0f;
+    D3DXMatrixTranslation(&station.BaseMatrix, 0.0f, 1.0f, 0.0f);
+    const double sx = 3300 * sa, sy = -3300 * ca, v = std::sqrt(97386.87 / 3300.0);
+    station.DoublePosition[0] = sx + 10.0;
+    station.DoublePosition[1] = sy;
+    station.DoublePosition[2] = 5.0;
+    in.altitudeMSL = 12.0f;
+    in.dt = 1.0f;
+    AdvanceUniverseObject(station, UniverseObject{}, in);
+    EXPECT_NEAR(station.DoublePosition[0], sx + 9.0 + 0.9 * v * ca, 2e-3);
+    EXPECT_NEAR(station.DoublePosition[1], sy + 0.9 * v * sa, 2e-3);
+    EXPECT_NEAR(station.DoublePosition[2], 4.5, 1e-4);
+    EXPECT_NEAR(station.Position.x, sx + 9.0 + 0.9 * v * ca, 2e-3);
+}
+
+TEST(OtherVesselStep, ReckonsMovesTurnsAndPlacesTheVessel)
+{
+    VesselState vessel;
+    vessel.Present = 1;
+    vessel.DoublePosition[0] = 5000.0;
+    vessel.Velocity = D3DXVECTOR3(0.0f, 0.2f, 0.0f);
+    vessel.PreviousPosition = D3DXVECTOR3(1.0f, 0.0f, 0.0f);
+    vessel.TargetPosition = D3DXVECTOR3(11.0f, 0.0f, 0.0f);   // pulled 0.1 * dt of 10 km
+    // A quarter turn about X, not yet normalised; yawing at 0.4 rad/s.
+    vessel.Attitude = D3DXQUATERNION(2.0f * std::sin(-0.7853982f), 0.0f, 0.0f, 2.0f * std::cos(-0.7853982f));
+    vessel.Rates = D3DXVECTOR3(0.0f, 0.0f, 0.4f);
+    D3DXMatrixTranslation(&vessel.ModelMatrix, 0.0f, 0.0f, 1.0f);
+    vessel.BlinkBits = 1;
+    vessel.BlinkInterval = 0.25f;
+    D3DXMATRIX homeWorld;
+    D3DXMatrixIdentity(&homeWorld);
+    const double own[3] = {5010.0, 1.0, 2.0};
+    AdvanceOtherVessel(vessel, 3.0f, 0.5f, 0.0f, homeWorld, own);
+
+    EXPECT_EQ(vessel.LastUpdate, 3.0f);
+    EXPECT_NEAR(vessel.DoublePosition[0], 5000.5, 1e-6);
+    EXPECT_NEAR(vessel.DoublePosition[1], 0.1, 1e-6);
+    EXPECT_NEAR(vessel.Velocity.x, -0.01127 * std::pow(2939.6 / 5000.5, 2) * 0.5, 1e-7);   // gravity
+    // Attitude: the quarter turn, then 0.2 rad of yaw about Y.
+    EXPECT_NEAR(vessel.Attitude.x, std::sin(-0.7853982) * std::cos(0.1), 1e-6);
+    EXPECT_NEAR(vessel.Attitude.z, -std::sin(-0.7853982) * std::sin(0.1), 1e-6);
+    EXPECT_NEAR(vessel.Attitude.w, std::cos(-0.7853982) * std::cos(0.1), 1e-6);
+    // World: model, then the inverse attitude (-0.2 about Y, then +90 degrees about X),
+    // then the offset from the own vessel (9.5, 0.9, 2).
+    D3DXMATRIX yaw, pitch, expected;
+    D3DXMatrixRotationY(&yaw, -0.2f);
+    D3DXMatrixRotationX(&pitch, 1.5707964f);
+    D3DXMatrixMultiply(&expected, &yaw, &pitch);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(vessel.WorldMatrix.m[r][c], expected.m[r][c], 1e-5) << r << c;
+    }
+    EXPECT_NEAR(vessel.WorldMatrix._41, expected._31 + 9.5f, 1e-4f);
+    EXPECT_NEAR(vessel.WorldMatrix._42, expected._32 + 0.9f, 1e-4f);
+    EXPECT_NEAR(vessel.WorldMatrix._43, expected._33 + 2.0f, 1e-4f);
+    EXPECT_EQ(vessel.BlinkBits, 0x80000000u);
+    EXPECT_EQ(vessel.LastBlink, 3.0f);
+
+    vessel.Present = 0;   // an absent vessel's lights stay as they are
+    AdvanceOtherVessel(vessel, 4.0f, 0.5f, 0.0f, homeWorld, own);
+    EXPECT_EQ(vessel.BlinkBits, 0x80000000u);
+}
+
+TEST(OwnAttitudeStep, RatesTurnAboutTheirOwnAxes)
+{
+    const D3DXQUATERNION level(0.0f, 0.0f, 0.0f, 1.0f);
+    const D3DXVECTOR3 where(3000.0f, 0.0f, 0.0f), still;
+    // x pitches about X, y rolls about Z, z yaws about Y: 0.2 rad in 0.5 s.
+    const OwnAttitude p = TurnOwnAttitude(level, D3DXVECTOR3(0.4f, 0, 0), true, where, still, still, 0.5f);
+    const OwnAttitude r = TurnOwnAttitude(level, D3DXVECTOR3(0, 0.4f, 0), true, where, still, still, 0.5f);
+    const OwnAttitude y = TurnOwnAttitude(level, D3DXVECTOR3(0, 0, 0.4f), true, where, still, still, 0.5f);
+    const float s = std::sin(0.1f), c = std::cos(0.1f);
+    EXPECT_NEAR(p.attitude.x, s, 1e-6f);
+    EXPECT_NEAR(p.attitude.w, c, 1e-6f);
+    EXPECT_NEAR(r.attitude.z, s, 1e-6f);
+    EXPECT_NEAR(y.attitude.y, s, 1e-6f);
+    // The world matrix undoes the attitude: the rotation M of a pitch, transposed.
+    EXPECT_NEAR(p.rotation._23, std::sin(0.2f), 1e-6f);
+    EXPECT_NEAR(p.world._23, -std::sin(0.2f), 1e-6f);
 }
