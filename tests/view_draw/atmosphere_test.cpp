@@ -168,6 +168,8 @@ TEST(Atmosphere, SunBelowTheHorizonThinsTheAir)
         Inputs({2939.5f, 0, 0}, {dot, std::sqrt(1 - dot * dot), 0}, {0, 0, 1}, 5.0f, 0.5f, 1));
     EXPECT_NEAR(f.SunElevation, -0.045f, 1e-5f);
     EXPECT_NEAR(f.VisibilityFactor, 2.0f, 1e-3f);
+    // Sun green 0.155 / 0.29 x 127.5 = 68.147, half way from the haze grey 191.
+    EXPECT_NEAR(f.HazeColor.g, 129.5733f, 0.01f);
     // Deep night: T / 4, sun red, sky hue (100, 50, 100) at density 0.01: alpha 2.
     f = ComputeAtmosphere(Inputs({2939.5f, 0, 0}, {-1, 0, 0}, {0, 0, 1}, 12.0f, 0.0f, 1));
     EXPECT_LT(f.SunElevation, -0.99f);
@@ -229,6 +231,17 @@ TEST(Atmosphere, ColoursAtTheElevationEdges)
     EXPECT_EQ(AirDensity(0.0f, -0.09f), 0.01f);
     EXPECT_NEAR(AirDensity(0.0f, -0.045f), 15.75f, 1e-3f);
     EXPECT_NEAR(AirDensity(-8.0f, 0.3f), 11.588f, 1e-3f);  // 31.5 / e
+}
+
+TEST(Atmosphere, HazeNeverThinnerThanClearAir)
+{
+    // Deep night with RVR 2: 2 / 4 is held at 1, so the clear range is 256 / 1.
+    AtmosphereFrame f = ComputeAtmosphere(Inputs({2939.5f, 0, 0}, {-1, 0, 0}, {0, 0, 1}, 2.0f, 0.0f, 1));
+    EXPECT_EQ(f.VisibilityFactor, 1.0f);
+    EXPECT_FLOAT_EQ(f.FogEnd, 256.0f);
+    // 100 km up, RVR 5 and facing away from the sun (T 10 below the air): 1.
+    f = ComputeAtmosphere(Inputs({3039.6f, 0, 0}, {1, 0, 0}, {-1, 0, 0}, 5.0f, 0.0f, 0));
+    EXPECT_EQ(f.VisibilityFactor, 1.0f);
 }
 
 TEST(Atmosphere, FogSwitchesAtSixtyThreeKilometres)
@@ -369,7 +382,57 @@ TEST_F(AtmosphereStep, SwitchesFogDrawsTheDiscAndHandsOverTheFogStates)
     HorizonSunFactor = 1.0f;
     WhiteMaterial = D3DMATERIAL8{};
 
+    // States the disc changes, set to something else first: restored after it.
+    IDirect3DDevice8* real = recorder_->Inner();
+    real->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+    real->SetRenderState(D3DRS_ZFUNC, D3DCMP_GREATER);
+    real->SetRenderState(D3DRS_STENCILPASS, D3DSTENCILOP_INCR);
+    real->SetRenderState(D3DRS_LIGHTING, FALSE);
+    real->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_ADD);
+    struct DiscState {
+        DWORD shader, lighting, zfunc, zwrite, ref, pass, op, cull;
+        D3DXMATRIX world;
+    } disc{};
+    recorder_->onCall = [&](const DeviceCall& c) {
+        if (c.name != "DrawPrimitive") return;
+        real->GetVertexShader(&disc.shader);
+        real->GetRenderState(D3DRS_LIGHTING, &disc.lighting);
+        real->GetRenderState(D3DRS_ZFUNC, &disc.zfunc);
+        real->GetRenderState(D3DRS_ZWRITEENABLE, &disc.zwrite);
+        real->GetRenderState(D3DRS_STENCILREF, &disc.ref);
+        real->GetRenderState(D3DRS_STENCILPASS, &disc.pass);
+        real->GetTextureStageState(0, D3DTSS_COLOROP, &disc.op);
+        real->GetRenderState(D3DRS_CULLMODE, &disc.cull);
+        real->GetTransform(D3DTS_WORLD, &disc.world);
+    };
+
     ASSERT_EQ(DrawAtmosphere(*app_), S_OK);
+    recorder_->onCall = nullptr;
+    EXPECT_EQ(disc.shader, HORIZON_VERTEX_FVF);
+    EXPECT_EQ(disc.lighting, 0u);
+    EXPECT_EQ(disc.zfunc, static_cast<DWORD>(D3DCMP_ALWAYS));
+    EXPECT_EQ(disc.zwrite, 0u);
+    EXPECT_EQ(disc.ref, 1u);
+    EXPECT_EQ(disc.pass, static_cast<DWORD>(D3DSTENCILOP_REPLACE));
+    EXPECT_EQ(disc.op, static_cast<DWORD>(D3DTOP_DISABLE));
+    EXPECT_EQ(disc.cull, static_cast<DWORD>(D3DCULL_NONE));
+    // The planet centre drawn at P - 0.
+    EXPECT_EQ(disc.world._41, 2949.6f);
+    EXPECT_EQ(disc.world._42, 0.0f);
+    EXPECT_EQ(disc.world._43, 0.0f);
+    DWORD after = 0;
+    real->GetVertexShader(&after);
+    EXPECT_EQ(after, MODEL_VERTEX_FVF);
+    real->GetRenderState(D3DRS_CULLMODE, &after);
+    EXPECT_EQ(after, static_cast<DWORD>(D3DCULL_CCW));
+    real->GetRenderState(D3DRS_ZFUNC, &after);
+    EXPECT_EQ(after, static_cast<DWORD>(D3DCMP_LESS));
+    real->GetRenderState(D3DRS_STENCILPASS, &after);
+    EXPECT_EQ(after, static_cast<DWORD>(D3DSTENCILOP_KEEP));
+    real->GetRenderState(D3DRS_LIGHTING, &after);
+    EXPECT_EQ(after, 1u);
+    real->GetTextureStageState(0, D3DTSS_COLOROP, &after);
+    EXPECT_EQ(after, static_cast<DWORD>(D3DTOP_MODULATE));
     EXPECT_NEAR(AltitudeMSL, 10.0f, 1e-3f);
     EXPECT_EQ(FogEnabled, 1);
     // No cloud pass yet: the cloud-free haze of the same place as above.

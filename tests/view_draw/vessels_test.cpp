@@ -18,7 +18,7 @@ struct DrawState {
     BOOL shineOn = FALSE;
     IDirect3DBaseTexture8* texture0 = nullptr;
     DWORD factor = 0, op0 = 0, op1 = 0, op2 = 0, arg10 = 0, arg11 = 0, arg12 = 0;
-    DWORD blend = 0, src = 0, dest = 0;
+    DWORD blend = 0, src = 0, dest = 0, mag2 = 0, min2 = 0;
     D3DMATERIAL8 material{};
 };
 
@@ -132,6 +132,8 @@ protected:
             device_->GetRenderState(D3DRS_SRCBLEND, &s.src);
             device_->GetRenderState(D3DRS_DESTBLEND, &s.dest);
             device_->GetMaterial(&s.material);
+            device_->GetTextureStageState(2, D3DTSS_MAGFILTER, &s.mag2);
+            device_->GetTextureStageState(2, D3DTSS_MINFILTER, &s.min2);
             draws_.push_back(s);
         };
     }
@@ -209,6 +211,12 @@ TEST_F(VesselStep, EverySlotButTheOwnIsMeasuredAndDrawn)
 
     const DrawState& far = draws_[3];
     EXPECT_EQ(far.texture0, nullptr);
+    // The white material is back after the nav light.
+    EXPECT_EQ(far.material.Power, 70.0f);
+    ExpectColour(far.material.Diffuse, 1, 1, 1, "material after a nav light");
+    ExpectColour(far.material.Emissive, 0, 0, 0, "emissive after a nav light");
+    EXPECT_EQ(present.mag2, static_cast<DWORD>(D3DTEXF_LINEAR));
+    EXPECT_EQ(present.min2, static_cast<DWORD>(D3DTEXF_LINEAR));
     ExpectMatrix(far.world, D3DXMATRIX(19, 0, 0, 0, 0, 19, 0, 0, 0, 0, 19, 0, 0, 0, 0, 1), 1e-4f);
 
     // Light 2 is on exactly for the lit vessels, each with its own planet shine.
@@ -218,6 +226,8 @@ TEST_F(VesselStep, EverySlotButTheOwnIsMeasuredAndDrawn)
     ExpectColour(draws_[5].sun.Ambient, 0.13f, 0.05f, 0.15f, "vessel in shadow after a low one");
     ExpectColour(draws_[5].sun.Diffuse, 0, 0, 0, "vessel in shadow");
     ExpectColour(draws_[4].shine.Diffuse, 0.2103150f, 0.2219992f, 0.2336833f, "planet shine");
+    // Straight above the point under the sun the shine falls along the sunlight: none.
+    ExpectColour(draws_[6].shine.Diffuse, 0, 0, 0, "planet shine above the point under the sun");
 
     // Restored after the loop.
     D3DLIGHT8 sun{};
