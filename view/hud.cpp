@@ -1,5 +1,6 @@
 #include "view/hud.h"
 
+#include "platform/math/vector_values.h"
 #include "view/cockpit_app.h"
 
 #include <cmath>
@@ -21,27 +22,13 @@ float AcosClamped(float c)
     return std::acos(c);
 }
 
-D3DXVECTOR3 Normalized(const D3DXVECTOR3& v)
-{
-    D3DXVECTOR3 out;
-    D3DXVec3Normalize(&out, &v);
-    return out;
-}
-
-D3DXVECTOR3 Cross(const D3DXVECTOR3& a, const D3DXVECTOR3& b)
-{
-    D3DXVECTOR3 out;
-    D3DXVec3Cross(&out, &a, &b);
-    return out;
-}
-
 float Dot(const D3DXVECTOR3& a, const D3DXVECTOR3& b) { return D3DXVec3Dot(&a, &b); }
 float Length(const D3DXVECTOR3& v) { return D3DXVec3Length(&v); }
 
 // Latitude and longitude (degrees) of the direction n from the planet centre.
 void SphereAngles(const D3DXVECTOR3& n, float& latitude, float& longitude)
 {
-    D3DXVECTOR3 east = Normalized(Cross(kPole, n));
+    D3DXVECTOR3 east = Unit(Cross(kPole, n));
     latitude = AcosClamped(Dot(n, kPole)) * HUD_DEGREES - 90.0f;
     longitude = AcosClamped(Dot(kAxisX, east)) * HUD_DEGREES;
     if (Dot(kAxisY, east) < 0.0f) longitude = -longitude;
@@ -123,7 +110,7 @@ std::uint32_t HudAlphaColour(float alpha, std::uint32_t rgb)
 HudLatLong LatLong(const D3DXVECTOR3& position)
 {
     HudLatLong r;
-    SphereAngles(Normalized(-position), r.Latitude, r.Longitude);
+    SphereAngles(Unit(-position), r.Latitude, r.Longitude);
     r.Lat = SplitAngle(r.Latitude, r.Latitude < 0.0f ? 'N' : 'S');
     r.Lon = SplitAngle(r.Longitude, r.Longitude < 0.0f ? 'W' : 'E');
     return r;
@@ -131,7 +118,7 @@ HudLatLong LatLong(const D3DXVECTOR3& position)
 
 float Heading(const D3DXVECTOR3& position, const D3DXVECTOR3& forward, float lat, float lon)
 {
-    D3DXVECTOR3 f = Normalized(-position + Normalized(forward));
+    D3DXVECTOR3 f = Unit(-position + Unit(forward));
     float lat2 = 0.0f, lon2 = 0.0f;
     SphereAngles(f, lat2, lon2);
     float heading = std::fabs(lon2 - lon) / (std::fabs(lat2 - lat) + std::fabs(lon2 - lon)) * 90.0f;

@@ -1,5 +1,6 @@
 #include "view/terrain.h"
 
+#include "platform/math/vector_values.h"
 #include "platform/sys/crt.h"
 #include "view/model_files.h"
 #include "view/state.h"
@@ -24,20 +25,6 @@ D3DXVECTOR3 Lerp(const D3DXVECTOR3& a, const D3DXVECTOR3& b, float s)
 }
 
 D3DXVECTOR2 Lerp(const D3DXVECTOR2& a, const D3DXVECTOR2& b, float s) { return a + (b - a) * s; }
-
-D3DXVECTOR3 Unit(const D3DXVECTOR3& v)
-{
-    D3DXVECTOR3 out;
-    D3DXVec3Normalize(&out, &v);
-    return out;
-}
-
-D3DXVECTOR3 Cross(const D3DXVECTOR3& a, const D3DXVECTOR3& b)
-{
-    D3DXVECTOR3 out;
-    D3DXVec3Cross(&out, &a, &b);
-    return out;
-}
 
 // A point of the subdivision: the same expression wherever the point recurs, so
 // shared points come out bit for bit equal.

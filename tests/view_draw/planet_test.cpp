@@ -7,6 +7,7 @@
 #include <random>
 
 #include "tests/view_draw/draw_scene_support.h"
+#include "platform/math/vector_values.h"
 #include "view/planet.h"
 #include "view/terrain.h"
 #include "view/universe.h"
@@ -14,13 +15,6 @@
 namespace {
 
 constexpr float R = 2939.6f;
-
-D3DXVECTOR3 Unit(const D3DXVECTOR3& v)
-{
-    D3DXVECTOR3 out;
-    D3DXVec3Normalize(&out, &v);
-    return out;
-}
 
 struct Drawn {
     DWORD start = 0, count = 0, stencil = 0, fvf = 0;

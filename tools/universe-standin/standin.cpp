@@ -1,5 +1,6 @@
 #include "tools/universe-standin/standin.h"
 
+#include "platform/math/vector_values.h"
 #include "platform/sys/text.h"
 
 #include <algorithm>
@@ -40,20 +41,6 @@ float ClockAngle(float angle, float rate, float hours, float seconds)
     x = seconds / period + x;
     x -= std::floor(x);
     return x * kTwoPi;
-}
-
-D3DXVECTOR3 Cross(const D3DXVECTOR3& a, const D3DXVECTOR3& b)
-{
-    D3DXVECTOR3 out;
-    D3DXVec3Cross(&out, &a, &b);
-    return out;
-}
-
-D3DXVECTOR3 Unit(const D3DXVECTOR3& v)
-{
-    D3DXVECTOR3 out;
-    D3DXVec3Normalize(&out, &v);
-    return out;
 }
 
 }  // namespace
