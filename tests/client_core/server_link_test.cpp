@@ -118,6 +118,41 @@ TEST_F(ServerLink, PositionIsCarriedForwardToTheVesselsTime)
     EXPECT_NEAR(s.position.x, 3000.4f, 1e-3f);
 }
 
+// Messages from the server reach the views unchanged in their mode before they are
+// stored; a vessel number outside the table or a value that is not a number stops a
+// message whole; a velocity below 1000 km stores the replacement radius.
+TEST_F(ServerLink, RelaysBeforeStoringAndDropsWhatCannotBeUsed)
+{
+    SessionOnline.store(1);
+    const StatusPacket velocity = MakeStatusPacket(STATUS_VELOCITY, 6, 0.5f, 0.25f, 0.125f, 999.9f);
+    Deliver(velocity);
+    ASSERT_EQ(g_sent.size(), 1u);
+    EXPECT_FALSE(g_sent[0].toServer);
+    EXPECT_EQ(g_sent[0].to, 0u);  // every view
+    EXPECT_EQ(g_sent[0].flags, DPNSEND_GUARANTEED | DPNSEND_NOLOOPBACK);
+    EXPECT_EQ(g_sent[0].timeoutMs, 1000u);
+    const auto* bytes = reinterpret_cast<const BYTE*>(&velocity);
+    EXPECT_EQ(g_sent[0].data, std::vector<BYTE>(bytes, bytes + sizeof velocity));
+    {
+        ScopedSection ship(Ships[6].lock);
+        EXPECT_EQ(Ships[6].velocity, D3DXVECTOR3(0.5f, 0.25f, 0.125f));
+        EXPECT_EQ(Ships[6].groundRadius, 2939.601f);
+    }
+    Deliver(MakeStatusPacket(STATUS_VELOCITY, 7, 0.0f, 0.0f, 0.0f, 1000.0f));
+    {
+        ScopedSection ship(Ships[7].lock);
+        EXPECT_EQ(Ships[7].groundRadius, 1000.0f);  // 1000 itself is kept
+    }
+    g_sent.clear();
+    Deliver(MakeStatusPacket(STATUS_VELOCITY, 8, 9.0f, 9.0f, 9.0f, 3000.0f));
+    Deliver(MakeStatusPacket(STATUS_VELOCITY, 6, 9.0f, NAN, 9.0f, 3000.0f));
+    Deliver(MakeStatusPacket(STATUS_ATTITUDE, 6, 0.0f, 0.0f, 0.0f, INFINITY));
+    EXPECT_TRUE(g_sent.empty());
+    ScopedSection ship(Ships[6].lock);
+    EXPECT_EQ(Ships[6].velocity, D3DXVECTOR3(0.5f, 0.25f, 0.125f));
+    EXPECT_EQ(Ships[6].groundRadius, 2939.601f);
+}
+
 // Each pass rolls the hour once the universe seconds pass 3600 and turns the planet
 // by dt times its rate, wrapping once at 2 pi.
 TEST_F(ServerLink, EachPassRollsTheHourAndTurnsThePlanet)
