@@ -36,6 +36,11 @@ std::int16_t ForceLevel(long long magnitude)
     return static_cast<std::int16_t>(magnitude * 32767 / DI_FFNOMINALMAX);
 }
 
+bool PlaysStickEffects(unsigned int supported)
+{
+    return (supported & SDL_HAPTIC_CONSTANT) != 0 && (supported & SDL_HAPTIC_SINE) != 0;
+}
+
 int TwistAxisFromAbsBits(const unsigned long* absBits, int bitCount)
 {
     constexpr int bitsPerWord = static_cast<int>(sizeof(unsigned long) * CHAR_BIT);

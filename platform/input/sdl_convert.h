@@ -18,6 +18,11 @@ DWORD HatToPov(std::uint8_t hat);
 // clamped to 0..10000 first, so a large one never wraps to the opposite force.
 std::int16_t ForceLevel(long long magnitude);
 
+// Whether a haptic device that supports the SDL_HAPTIC_* bits of supported can
+// play both effects of a force-feedback stick (a constant force and a sine).
+// Rumble-only gamepads cannot, and count as plain controllers.
+bool PlaysStickEffects(unsigned int supported);
+
 // Index of the twist axis among the axes SDL reports for an event device whose
 // absolute-axis bits are absBits (bit n set: axis code n present). SDL numbers
 // the axes present in code order, hats left out. -1 when the device has no

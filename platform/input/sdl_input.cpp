@@ -423,7 +423,7 @@ public:
         SDL_JoystickUpdate();
         const int count = SDL_NumJoysticks();
         for (int i = 0; i < count; ++i) {
-            if ((flags & DIEDFL_FORCEFEEDBACK) != 0 && !IsHaptic(i)) continue;
+            if ((flags & DIEDFL_FORCEFEEDBACK) != 0 && !HasForceFeedback(i)) continue;
             DIDEVICEINSTANCEA instance{};
             instance.dwSize = sizeof(instance);
             instance.guidInstance = InstanceGuid(SDL_JoystickGetDeviceInstanceID(i));
@@ -462,13 +462,20 @@ public:
     }
 
 private:
-    static bool IsHaptic(int index)
+    // Haptic, and able to play the stick force and the vibration.
+    static bool HasForceFeedback(int index)
     {
         SDL_Joystick* j = SDL_JoystickOpen(index);
         if (j == nullptr) return false;
-        const bool haptic = SDL_JoystickIsHaptic(j) == SDL_TRUE;
+        bool plays = false;
+        if (SDL_JoystickIsHaptic(j) == SDL_TRUE) {
+            if (SDL_Haptic* h = SDL_HapticOpenFromJoystick(j)) {
+                plays = PlaysStickEffects(SDL_HapticQuery(h));
+                SDL_HapticClose(h);
+            }
+        }
         SDL_JoystickClose(j);
-        return haptic;
+        return plays;
     }
 };
 

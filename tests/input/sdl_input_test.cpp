@@ -30,6 +30,12 @@ TEST(SdlInputValues, AxesHatsAndForceLevels)
     EXPECT_EQ(ForceLevel(10001), 32767);
     EXPECT_EQ(ForceLevel(2000000000), 32767);
     EXPECT_EQ(ForceLevel(-40), 0);
+
+    // Only a device that plays both effects is a force-feedback stick; a rumble pad
+    // (left/right motors) is a plain controller.
+    EXPECT_TRUE(PlaysStickEffects(SDL_HAPTIC_CONSTANT | SDL_HAPTIC_SINE | SDL_HAPTIC_GAIN));
+    EXPECT_FALSE(PlaysStickEffects(SDL_HAPTIC_LEFTRIGHT | SDL_HAPTIC_SINE));
+    EXPECT_FALSE(PlaysStickEffects(SDL_HAPTIC_CONSTANT | SDL_HAPTIC_TRIANGLE));
 }
 
 TEST(SdlInputValues, TwistIsTheAxisCodedRz)
