@@ -246,7 +246,7 @@ TEST_F(ObjectLoop, LandedSkyBoxKeepsItsFiltersAndTurnsAgainstThePlanet)
 {
     UniverseObjects[3].AngleB = 0.5f;
     UniverseObjects[5].Kind = KIND_SKY_BOX;
-    D3DXMatrixIdentity(&UniverseObjects[5].BaseMatrix);
+    D3DXMatrixRotationX(&UniverseObjects[5].BaseMatrix, 0.4f);
     device_->SetTextureStageState(0, D3DTSS_MAGFILTER, D3DTEXF_POINT);
     Vessels[0].Landed = 1;
     ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
@@ -255,9 +255,12 @@ TEST_F(ObjectLoop, LandedSkyBoxKeepsItsFiltersAndTurnsAgainstThePlanet)
     EXPECT_EQ(draws_[0].texture0, app_->WallTexture);
     EXPECT_EQ(draws_[0].count, 8u);
     EXPECT_EQ(draws_[1].count, 4u);
-    // Half size, turned by -0.5 about z.
+    // Half size; the base (0.4 about x) first, then turned by -0.5 about z:
+    // rows (cos 0.5, -sin 0.5, 0) and (cos 0.4 sin 0.5, cos 0.4 cos 0.5, sin 0.4), halved.
     EXPECT_NEAR(draws_[0].world._11, 0.5f * std::cos(0.5f), 1e-6f);
     EXPECT_NEAR(draws_[0].world._12, -0.5f * std::sin(0.5f), 1e-6f);
+    EXPECT_NEAR(draws_[0].world._21, 0.5f * std::cos(0.4f) * std::sin(0.5f), 1e-6f);
+    EXPECT_NEAR(draws_[0].world._23, 0.5f * std::sin(0.4f), 1e-6f);
     for (const DeviceCall& c : recorder_->Named("SetTextureStageState"))
         EXPECT_FALSE(c.args[1] == D3DTSS_MAGFILTER || c.args[1] == D3DTSS_MINFILTER);
 
@@ -310,9 +313,45 @@ TEST_F(ObjectLoop, HorizonRingPairsAlphaClosingPairAndTheSunSideStraightAhead)
     EXPECT_EQ(v[388].Colour, 0x3FB2592Cu);
     EXPECT_EQ(v[0].Colour, 0x3FC86432u);
 
+    // The sun along +x tells pair 48 from its mirror image 49 about the y axis:
+    // D.x = 0.0161126, f = (0.3 - 0.0161126) / 0.3 = 0.946291 (pair 49: D.x < 0, f = 1).
+    f.FrameSunDirection = {1, 0, 0};
+    EXPECT_NEAR(FillHorizonRing(f, v), 0.946291f, 1e-5f);
+
     f.AltitudeMSL = 63.0f;  // q = 0: opaque inner edge
     FillHorizonRing(f, v);
     EXPECT_EQ(v[0].Colour >> 24, 255u);
+}
+
+TEST_F(ObjectLoop, PuffsSortedOnLastFramesDistancesRolledAboutTheirOwnAxisWithin128Kilometres)
+{
+    AltitudeMSL = 10.0f;
+    UniverseObjects[8].Kind = KIND_CLOUDS;
+    Vessels[0].Position = {0, 0, 0};
+    Atmosphere.EyeOffset = {3, 0, 4};  // puff frame rows (0, -1, 0), (0.8, 0, -0.6), (0.6, 0, 0.8)
+    CloudPuff* puffs = app_->CloudPuffs;
+    for (int i = 0; i < CLOUD_PUFF_COUNT; ++i) puffs[i] = {{0, 0, 9000.0f}, 0, 1.0e9f, 0};
+    puffs[10] = {{0, 0, 127.9f}, 0, 5.0f, 10};
+    puffs[11] = {{0, 127.0f, 0}, 0.5f, 7.0f, 11};
+    puffs[20] = {{128.1f, 0, 0}, 0, 1.0e9f, 20};
+    ASSERT_EQ(DrawUniverseObjects(*app_), S_OK);
+
+    // The pass runs on the stored distances before the new ones: 11 goes before 10,
+    // and 10 (the least) travels to the end. 128.1 km is not drawn.
+    ASSERT_EQ(draws_.size(), 2u);
+    EXPECT_EQ(draws_[0].count, 6u);
+    EXPECT_FLOAT_EQ(draws_[0].world._42, 127.0f);
+    EXPECT_FLOAT_EQ(draws_[1].world._43, 127.9f);
+    EXPECT_EQ(puffs[10].Variant, 11);
+    EXPECT_EQ(puffs[CLOUD_PUFF_COUNT - 1].Variant, 10);
+    EXPECT_FLOAT_EQ(puffs[CLOUD_PUFF_COUNT - 1].EyeDistanceSq, 127.9f * 127.9f);
+    EXPECT_EQ(puffs[19].Variant, 20);
+    EXPECT_FLOAT_EQ(puffs[19].EyeDistanceSq, 128.1f * 128.1f);  // stored though not drawn
+    // Rolled by 0.5 about its own z axis, then set upright: row 1 = cos 0.5 (0, -1, 0)
+    // + sin 0.5 (0.8, 0, -0.6).
+    EXPECT_NEAR(draws_[0].world._11, 0.8f * std::sin(0.5f), 1e-6f);
+    EXPECT_NEAR(draws_[0].world._12, -std::cos(0.5f), 1e-6f);
+    EXPECT_NEAR(draws_[0].world._13, -0.6f * std::sin(0.5f), 1e-6f);
 }
 
 TEST_F(ObjectLoop, PuffFrameKeepsTheLastGoodOneOverAPole)

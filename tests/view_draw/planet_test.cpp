@@ -18,6 +18,7 @@ constexpr float R = 2939.6f;
 
 struct Drawn {
     DWORD start = 0, count = 0, stencil = 0, fvf = 0;
+    DWORD op0 = 0, op1 = 0, arg11 = 0, arg12 = 0, coords1 = 0;
     IDirect3DVertexBuffer8* stream = nullptr;
 };
 
@@ -65,6 +66,11 @@ protected:
             d.count = c.args[2];
             device_->GetVertexShader(&d.fvf);
             device_->GetRenderState(D3DRS_STENCILFUNC, &d.stencil);
+            device_->GetTextureStageState(0, D3DTSS_COLOROP, &d.op0);
+            device_->GetTextureStageState(1, D3DTSS_COLOROP, &d.op1);
+            device_->GetTextureStageState(1, D3DTSS_COLORARG1, &d.arg11);
+            device_->GetTextureStageState(1, D3DTSS_COLORARG2, &d.arg12);
+            device_->GetTextureStageState(1, D3DTSS_TEXCOORDINDEX, &d.coords1);
             UINT stride = 0;
             device_->GetStreamSource(0, &d.stream, &stride);
             if (d.stream) d.stream->Release();
@@ -125,7 +131,7 @@ protected:
 TEST_F(PlanetStep, DrawCountGrowsWithAltitude)
 {
     EXPECT_EQ(PlanetDrawCount(0.0f), 9);
-    EXPECT_EQ(PlanetDrawCount(630.0f), 549);    // atan(0.39597737) = 0.37732 rad: 540.47 + 9
+    EXPECT_EQ(PlanetDrawCount(630.0f), 549);    // atan(0.39597737) = 0.377034 rad: 540.06 + 9
     EXPECT_EQ(PlanetDrawCount(1.0e6f), 2250);   // 2247.7 + 9, held at 2250
     EXPECT_EQ(PlanetDrawCount(-630.0f), 549);
 }
@@ -141,6 +147,11 @@ TEST_F(PlanetStep, FarPathOnlyAboveSixHundredThirtyKilometres)
     EXPECT_EQ(draws_[0].count, static_cast<DWORD>(PlanetDrawCount(630.5f)));
     EXPECT_EQ(draws_[0].stream, app_->PolygonObjects[POLYGON_PLANET_SPHERE].VertexBuffer);
     EXPECT_EQ(draws_[0].stencil, static_cast<DWORD>(D3DCMP_EQUAL));
+    // The texture alone, then times the lit vertex colour.
+    EXPECT_EQ(draws_[0].op0, static_cast<DWORD>(D3DTOP_SELECTARG1));
+    EXPECT_EQ(draws_[0].op1, static_cast<DWORD>(D3DTOP_MODULATE));
+    EXPECT_EQ(draws_[0].arg11, D3DTA_DIFFUSE);
+    EXPECT_EQ(draws_[0].arg12, D3DTA_CURRENT);
     ExpectExitState();
     EXPECT_EQ(NearestPatchSlot, -1);
     // The sphere buffer holds the nearer half of the sorted facets, nearest first.
@@ -161,6 +172,8 @@ TEST_F(PlanetStep, FarPathOnlyAboveSixHundredThirtyKilometres)
         EXPECT_EQ(draws_[k].count, 400u);
         EXPECT_EQ(draws_[k].fvf, TERRAIN_VERTEX_FVF);
         EXPECT_EQ(draws_[k].stream, app_->TerrainPatchBuffers[k]);
+        EXPECT_EQ(draws_[k].op1, static_cast<DWORD>(D3DTOP_MODULATE2X));
+        EXPECT_EQ(draws_[k].coords1, 1u);  // the detail from the second set
     }
     EXPECT_EQ(draws_[32].start, 96u);
     EXPECT_EQ(draws_[32].count, 549u - 32u);
@@ -182,6 +195,11 @@ TEST_F(PlanetStep, CachedNearPatchesIgnoreTheMaskAndPuffsScatterOnASlotChangeOnl
     const D3DXVECTOR3 c = app_->Planet.Centroids[0];
     const D3DXVECTOR3 gap = app_->CloudPuffs[0].Position - c;
     EXPECT_LT(D3DXVec3Length(&gap), 236.0f);  // scattered around the nearest facet
+    // Seeded with the nearest facet's id.
+    static CloudPuff seeded[CLOUD_PUFF_COUNT];
+    ScatterCloudPuffsAround(c, app_->Planet.DrawOrder[0], seeded);
+    EXPECT_EQ(app_->CloudPuffs[CLOUD_PUFF_COUNT - 1].Position, seeded[CLOUD_PUFF_COUNT - 1].Position);
+    EXPECT_EQ(app_->CloudPuffs[CLOUD_PUFF_COUNT - 1].Roll, seeded[CLOUD_PUFF_COUNT - 1].Roll);
     app_->CloudPuffs[0].Variant = 99;
 
     Frame(m, 0.0f);
@@ -204,6 +222,18 @@ TEST_F(PlanetStep, CachedNearPatchesIgnoreTheMaskAndPuffsScatterOnASlotChangeOnl
     EXPECT_EQ(NearestPatchSlot, nextSlot);
     EXPECT_NE(nextSlot, 0);
     EXPECT_NE(app_->CloudPuffs[0].Variant, 99);
+}
+
+TEST_F(PlanetStep, FacetsSortedFromTheEyeTurnedBackIntoTheModelFrame)
+{
+    // The planet turned 1 rad about z: the eye above the turned facet 1234 sees
+    // model facet 1234.
+    D3DXMatrixRotationZ(&UniverseObjects[0].CurrentMatrix, 1.0f);
+    D3DXVECTOR3 turned;
+    const D3DXVECTOR3 m = FacetCentre(1234);
+    D3DXVec3TransformNormal(&turned, &m, &UniverseObjects[0].CurrentMatrix);
+    Frame(turned, 1000.0f);
+    EXPECT_EQ(app_->Planet.DrawOrder[0], 1234);
 }
 
 TEST_F(PlanetStep, FacetOfLevelNineBuildsFlatFromTileZero)
