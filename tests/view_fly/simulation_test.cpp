@@ -396,8 +396,8 @@ TEST_F(SimulationTest, ReportsOnTheirTimersWithWrappedUniverseTimes)
 {
     flytest::MakeOwnVessel(3);
     PropulsionEnabled = 1;
-    UniverseSecondsAtSetup = 3599.5f;
-    LocalTimeAtSetup = 0.0f;
+    UniverseSecondsAtSetup = 3599.75f;
+    LocalTimeAtSetup = 0.25f;   // universe seconds 3599.5 + t
     VesselState& own = Vessels[3];
     own.DoublePosition[0] = 3000.0;
     own.Velocity = D3DXVECTOR3(0.0f, 1.0f, 0.0f);
@@ -627,4 +627,46 @@ TEST(OwnAttitudeStep, RatesTurnAboutTheirOwnAxes)
     // The world matrix undoes the attitude: the rotation M of a pitch, transposed.
     EXPECT_NEAR(p.rotation._23, std::sin(0.2f), 1e-6f);
     EXPECT_NEAR(p.world._23, -std::sin(0.2f), 1e-6f);
+}
+
+TEST_F(SimulationTest, FrameHandsEachStepItsInputs)
+{
+    flytest::MakeOwnVessel(3);
+    VesselState& own = Vessels[3];
+    own.DoublePosition[0] = 5000.0;
+    own.TargetPosition = D3DXVECTOR3(10.0f, 0.0f, 0.0f);   // not reckoned: the own vessel is flown here
+    own.Attitude = D3DXQUATERNION(std::sin(0.25f), 0.0f, 0.0f, std::cos(0.25f));   // 0.5 rad about X
+    UniverseSecondsAtSetup = 100.0f;
+    LocalTimeAtSetup = 50.0f;   // T = 110 at t = 60
+
+    // Two shots 10 s old: one flies on, one inside vessel 5 takes its velocity.
+    for (int i : {0, 1}) {
+        Projectiles[i].Active = 1;
+        Projectiles[i].Owner = 3;
+        Projectiles[i].LaunchTime = 100.0f;
+        Projectiles[i].Position = D3DXVECTOR3(0.0f, i == 0 ? 9000.0f : 7000.0f, 0.0f);
+    }
+    Vessels[5].Position = D3DXVECTOR3(0.0f, 7000.0f, 0.0f);
+    Vessels[5].Velocity = D3DXVECTOR3(0.3f, 0.0f, 0.0f);
+    Vessels[5].SurfaceVelocity = D3DXVECTOR3(0.7f, 0.0f, 0.0f);
+
+    HomeObjectIndex = 1;
+    UniverseObjects[1].Kind = KIND_HOME_PLANET;
+    UniverseObjects[1].RateB = 0.001f;
+    UniverseObjects[0].Kind = KIND_CITY;   // its velocity stays once the first frame is done
+    UniverseObjects[0].Distance = 2939.6f;
+    D3DXMatrixTranslation(&UniverseObjects[0].BaseMatrix, 0.0f, 2939.6f, 0.0f);
+    UniverseObjects[0].Velocity = D3DXVECTOR3(9.0f, 9.0f, 9.0f);
+    FirstFrameDone = 1;
+
+    ASSERT_EQ(Frame(60.0f, 0.01f), S_OK);
+    EXPECT_NEAR(own.DoublePosition[0], 5000.0, 1e-4);
+    EXPECT_EQ(Projectiles[0].Active, 1);
+    EXPECT_EQ(Projectiles[1].Exploded, 1);
+    EXPECT_EQ(Projectiles[1].Velocity, D3DXVECTOR3(0.3f, 0.0f, 0.0f));
+    EXPECT_EQ(UniverseObjects[0].Velocity, D3DXVECTOR3(9.0f, 9.0f, 9.0f));
+    // The view turns the scene by the own attitude (its rotation, not the inverse).
+    EXPECT_NEAR(ViewMatrix._23, std::sin(0.5f), 1e-5f);
+    EXPECT_NEAR(ViewMatrix._32, -std::sin(0.5f), 1e-5f);
+    EXPECT_EQ(prepared, 0);
 }
