@@ -138,6 +138,15 @@ TEST_F(GameControllerTest, FailingCallsAndMissingEffectsEndTheSetUp)
     EXPECT_EQ(InitGameController(nullptr), DIERR_INVALIDPARAM);
     flytest::DropController();
 
+    // A refused axis range ends the axis walk: only the first actuator is counted.
+    fake->failures = {{"SetProperty", DIERR_INVALIDPARAM}};
+    EXPECT_EQ(InitGameController(nullptr), E_FAIL);
+    EXPECT_EQ(fake->Count("SetProperty"), 1);
+    ASSERT_EQ(g_boxes.size(), 1u);
+    EXPECT_EQ(g_boxes[0].text.rfind("Unsupported number of force feedback axes.", 0), 0u);
+    flytest::DropController();
+    g_boxes.clear();
+
     fake->failures.clear();
     fake->effectsComeBackNull = true;
     EXPECT_EQ(InitGameController(nullptr), E_FAIL);
