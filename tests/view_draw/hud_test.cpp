@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -413,6 +414,111 @@ TEST(HudStep, FrameReadsTheSharedRecordsAndWritesItsStateBack)
     EXPECT_FLOAT_EQ(Board.Brightness[0], 254.8f);
 }
 
+// Puts a snapshot and a state into the shared records the frame step reads.
+void Publish(const HudSnapshot& s, const HudState& state, CockpitApplication& app)
+{
+    std::snprintf(app.FrameStatsText, sizeof app.FrameStatsText, "%s", s.FrameStatsText);
+    std::snprintf(app.DeviceText, sizeof app.DeviceText, "%s", s.DeviceText);
+    app.AppTime = s.AppTime;
+    app.ElapsedTime = s.ElapsedTime;
+    app.LandingLight.Direction = s.ForwardAxis;
+    AltitudeMSL = s.AltitudeMSL;
+    GroundRadius = s.GroundRadius;
+    TerrainSlopeVector = s.TerrainSlopeVector;
+    OwnVesselIndex = static_cast<std::uint8_t>(s.OwnVesselIndex);
+    for (int k = 0; k < VESSEL_COUNT; ++k) {
+        const HudVessel& v = s.Vessels[k];
+        Vessels[k].Position = v.Position;
+        Vessels[k].Velocity = v.Velocity;
+        Vessels[k].TargetPosition = v.TargetPosition;
+        Vessels[k].PreviousPosition = v.PreviousPosition;
+        Vessels[k].WorldMatrix = v.WorldMatrix;
+        Vessels[k].Distance = v.Distance;
+        Vessels[k].Present = v.Present;
+        Vessels[k].Landed = v.Landed;
+    }
+    for (int i = 0; i < UNIVERSE_OBJECT_COUNT; ++i) {
+        UniverseObjects[i].Kind = s.Objects[i].Kind;
+        UniverseObjects[i].ViewerDistance = s.Objects[i].ViewerDistance;
+        UniverseObjects[i].Velocity = s.Objects[i].Velocity;
+        UniverseObjects[i].Position = s.Objects[i].Position;
+    }
+    UniverseObjects[HomeObjectIndex].WorldMatrix = s.HomeWorldMatrix;
+    TargetIndex = static_cast<std::int16_t>(s.TargetIndex);
+    ThrustSetting = s.ThrustSetting;
+    DorMode = s.DorMode;
+    TvmMode = s.TvmMode;
+    RelativeVelocity = s.RelativeVelocity;
+    IndicatedAirspeed = s.IndicatedAirspeed;
+    AngleOfAttack = s.AngleOfAttack;
+    ThrustAugAuthority = s.ThrustAugAuthority;
+    ApparentVelocity = s.ApparentVelocity;
+    StickPitch = s.StickPitch;
+    PitchTrim = s.PitchTrim;
+    ImpactForce = s.ImpactForce;
+    TouchdownLatched = s.TouchdownLatched;
+    ViewMatrix = s.ViewMatrix;
+    std::memcpy(Board.Lines, s.BoardLines, sizeof Board.Lines);
+    std::memcpy(Board.Brightness, state.BoardBrightness, sizeof Board.Brightness);
+    DisplayedThrust = state.DisplayedThrust;
+    UniverseHours = state.UniverseHours;
+    UniverseSecondsAtSetup = state.UniverseSecondsAtSetup;
+    LocalTimeAtSetup = state.LocalTimeAtSetup;
+}
+
+TEST(HudStep, FrameShowsTheSharedRecordsAsTheLinesShowTheSameValues)
+{
+    auto app = std::make_unique<CockpitApplication>();
+    app->BackBufferDesc.Width = 640;
+    app->BackBufferDesc.Height = 480;
+    auto check = [&](const HudSnapshot& s, HudState state) {
+        Publish(s, state, *app);
+        HudLineList expected;
+        HudLines(s, W, H, state, expected);
+        HudLineList lines;
+        HudFrame(*app, s.VisibilityFactor, s.SunElevation, lines);
+        ASSERT_EQ(lines.Count, expected.Count) << ::testing::PrintToString(Texts(lines));
+        for (int i = 0; i < expected.Count; ++i) {
+            EXPECT_STREQ(lines.Lines[i].Text, expected.Lines[i].Text);
+            EXPECT_EQ(lines.Lines[i].X, expected.Lines[i].X) << expected.Lines[i].Text;
+            EXPECT_EQ(lines.Lines[i].Y, expected.Lines[i].Y) << expected.Lines[i].Text;
+            EXPECT_EQ(lines.Lines[i].Colour, expected.Lines[i].Colour) << expected.Lines[i].Text;
+        }
+        EXPECT_EQ(DisplayedThrust, state.DisplayedThrust);
+        EXPECT_EQ(UniverseHours.load(), state.UniverseHours);
+        EXPECT_EQ(UniverseSecondsAtSetup.load(), state.UniverseSecondsAtSetup);
+        EXPECT_EQ(LocalTimeAtSetup.load(), state.LocalTimeAtSetup);
+        EXPECT_EQ(HudRoll, state.AttitudeRoll);
+        EXPECT_EQ(HudPitch, state.AttitudePitch);
+    };
+
+    // DOR mode keeps the thrust figure; latched touchdown; a fast near station; the
+    // hour rolls over with no seconds taken at set-up.
+    HudState state;
+    HudSnapshot s = FreeFlight(state);
+    s.DorMode = 1;
+    s.RelativeVelocity = D3DXVECTOR3(0.0f, 3.0f, 4.0f);
+    s.TouchdownLatched = 1;
+    s.ImpactForce = 25.0f;
+    s.AngleOfAttack = 0.2f;
+    s.Objects[1].Velocity = D3DXVECTOR3(0.3f, -7.0f, 0.0f);
+    s.AppTime = 3700.0f;
+    state.DisplayedThrust = 12.5f;
+    state.UniverseSecondsAtSetup = 0.0f;
+    state.LocalTimeAtSetup = 90.0f;
+    check(s, state);
+    EXPECT_EQ(LocalTimeAtSetup.load(), 3690.0f);
+    EXPECT_EQ(DisplayedThrust, 12.5f);
+
+    // Landed; a vessel as target, with its network lag.
+    s = FreeFlight(state);
+    s.Vessels[2].Landed = 1;
+    s.TargetIndex = 3;
+    s.Vessels[3].PreviousPosition = D3DXVECTOR3(1.5f, 2.0f, -3.0f);
+    s.Vessels[3].Position = D3DXVECTOR3(-3000.0f, 4.0f, -3.0f);
+    check(s, state);
+}
+
 TEST(HudFrame, BoardLinesAreDrawnAsTheyReadAndReadAtMostEightyBytes)
 {
     HudState state;
@@ -558,6 +664,10 @@ TEST(HudPosition, LatitudeAndLongitudeInDegreesMinutesSeconds)
     s.Vessels[2].Position = D3DXVECTOR3(0.0f, 0.0f, 3000.0f);
     EXPECT_STREQ(Only(Frame(s, state), "Latitude").Text, "Latitude: N90^0'0.000\"  Longitude: E90^0'0.000\"");
 
+    // On the meridian of -x (longitude exactly 0): east, as is latitude 0 south.
+    s.Vessels[2].Position = D3DXVECTOR3(0.0f, 3000.0f, 0.0f);
+    EXPECT_STREQ(Only(Frame(s, state), "Latitude").Text, "Latitude: S0^0'0.000\"  Longitude: E0^0'0.000\"");
+
     // Negative z is south: 30 degrees below the equator, on the -y side (west 90).
     HudLatLong south = LatLong(D3DXVECTOR3(2598.0762f, 0.0f, -1500.0f));
     EXPECT_EQ(south.Lat.Letter, 'S');
@@ -593,7 +703,8 @@ TEST(HudPosition, HeadingInEachQuadrant)
         float y, z;
         float heading;
     };
-    const Case cases[] = {{1, 2, 150}, {-1, 2, 210}, {-1, -2, 330}, {1, -2, 30}};
+    // Due north (-z) the longitudes are equal and the rule gives 360, not 0.
+    const Case cases[] = {{1, 2, 150}, {-1, 2, 210}, {-1, -2, 330}, {1, -2, 30}, {0, -2, 360}};
     for (const Case& c : cases)
         EXPECT_NEAR(Heading(p, D3DXVECTOR3(0.0f, c.y, c.z), ll.Latitude, ll.Longitude), c.heading, 0.05f)
             << c.y << " " << c.z;
@@ -633,6 +744,20 @@ TEST(HudOrbitElements, InclinedOrbitAgainstEnergyAndMomentumInDouble)
     EXPECT_NEAR(o.TrueAnomaly * 57.29577951, 244.530243, 1e-3);
 }
 
+TEST(HudFrame, OrbitAnglesAreShownInDegrees)
+{
+    // The inclined orbit above: nu 244.530 and i 34.1612 degrees.
+    HudState state;
+    HudSnapshot s = FreeFlight(state);
+    s.Vessels[2].Position = D3DXVECTOR3(1200.0f, -2500.0f, 1800.0f);
+    s.Vessels[2].Velocity = D3DXVECTOR3(3.1f, 4.2f, -2.5f);
+    HudLineList list = Frame(s, state);
+    EXPECT_STREQ(Only(list, "vo:").Text, "vo: 244.5");
+    double inclination = 0.0;
+    ASSERT_EQ(std::sscanf(Only(list, "i:").Text, "i: %lf", &inclination), 1);
+    EXPECT_NEAR(inclination, 34.1612317, 1e-3);
+}
+
 TEST(HudOrbitElements, CosinesCarriedPastOneByRoundingAreClamped)
 {
     // Velocity across the radius: e lies along r, and in float (e . r) / (|r| |e|)
@@ -663,6 +788,8 @@ TEST(HudTargeting, BearingAndMarkAheadBehindAndTurned)
     EXPECT_NEAR(behindLeft.Bearing, -180.0 + 1.14576, 1e-3);
     HudBearing behindRight = BearingMark(own, own - D3DXVECTOR3(0.1f, 0.0f, -5.0f), identity);
     EXPECT_NEAR(behindRight.Bearing, 180.0 - 1.14576, 1e-3);
+    HudBearing side = BearingMark(own, own - D3DXVECTOR3(5.0f, 0.0f, 0.0f), identity);
+    EXPECT_NEAR(side.Bearing, 90.0, 1e-4);   // d.z = 0 is not behind
     HudBearing up = BearingMark(own, own - D3DXVECTOR3(0.0f, 5.0f, 10.0f), identity);
     EXPECT_NEAR(up.Mark, -26.5651, 1e-3);
     EXPECT_NEAR(up.Bearing, 0.0, 1e-6);
@@ -670,9 +797,9 @@ TEST(HudTargeting, BearingAndMarkAheadBehindAndTurned)
     // Turned a quarter about y: d = (x, y, z) becomes (z, y, -x).
     D3DXMATRIX turn;
     D3DXMatrixRotationY(&turn, static_cast<float>(M_PI / 2));
-    HudBearing side = BearingMark(own, own - D3DXVECTOR3(-5.0f, 5.0f, 5.0f), turn);
-    EXPECT_NEAR(side.Bearing, 45.0, 1e-3);
-    EXPECT_NEAR(side.Mark, -45.0, 1e-3);
+    HudBearing turned = BearingMark(own, own - D3DXVECTOR3(-5.0f, 5.0f, 5.0f), turn);
+    EXPECT_NEAR(turned.Bearing, 45.0, 1e-3);
+    EXPECT_NEAR(turned.Mark, -45.0, 1e-3);
 }
 
 } // namespace
