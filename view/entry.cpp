@@ -11,7 +11,6 @@
 #include "view/state.h"
 
 #include <cstdio>
-#include <cwchar>
 #include <memory>
 
 namespace {
@@ -51,12 +50,13 @@ bool ScanAddress(std::FILE* file)
     return true;
 }
 
-// The wide address as text for the log.
-void AddressForLog(wchar_t (&out)[HOST_ADDRESS_LENGTH])
+// The address as the bytes it was read from (each character holds one byte), so
+// the log line never depends on the locale.
+void AddressForLog(char (&out)[HOST_ADDRESS_LENGTH])
 {
     int i = 0;
-    for (; HostAddress[i] && i < HOST_ADDRESS_LENGTH - 1; ++i) out[i] = static_cast<wchar_t>(HostAddress[i]);
-    out[i] = L'\0';
+    for (; HostAddress[i] && i < HOST_ADDRESS_LENGTH - 1; ++i) out[i] = static_cast<char>(HostAddress[i]);
+    out[i] = '\0';
 }
 
 void ShowError(const char* text, const char* caption) { MessageBoxA(MainWindow.load(), text, caption, MB_ICONERROR); }
@@ -108,9 +108,9 @@ int ReadConfiguration(const char* path)
     if (ScanFloat(file, fieldOfView)) FieldOfView = static_cast<float>(fieldOfView * DEGREES_TO_RADIANS);
     WriteLog("FOV: %f\n", static_cast<double>(FieldOfView));
     ScanAddress(file);
-    wchar_t address[HOST_ADDRESS_LENGTH];
+    char address[HOST_ADDRESS_LENGTH];
     AddressForLog(address);
-    WriteLog("IP address: (%ls)\n", address);
+    WriteLog("IP address: (%s)\n", address);
     int propulsion = 0, joystick = 0, version = 0;
     if (ScanInt(file, propulsion)) PropulsionEnabled = propulsion == 1 ? 1 : 0;
     WriteLog("Propulsion: %i\n", PropulsionEnabled);

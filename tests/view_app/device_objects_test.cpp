@@ -67,6 +67,11 @@ TEST_F(DeviceObjects, PrepareSetsStatesProjectionMaterialAndLights)
                 EXPECT_NEAR(projection.m[r][k], expected[r][k], 1e-5 * (1.0 + std::fabs(expected[r][k])))
                     << r << "," << k;
         EXPECT_EQ(std::memcmp(&projection, &ProjectionMatrix, sizeof projection), 0);
+        // A point 500000 km ahead, inside the sky box, is still inside the depth range.
+        const double depth = 500000.0 * projection.m[2][2] + projection.m[3][2];
+        const double w = 500000.0 * projection.m[2][3] + projection.m[3][3];
+        EXPECT_GT(depth, 0.0);
+        EXPECT_LE(depth, w);
 
         D3DMATERIAL8 material{};
         ASSERT_EQ(gl_->GetMaterial(&material), D3D_OK);
@@ -129,7 +134,8 @@ TEST_F(DeviceObjects, FreeReleasesEverythingAlsoAfterAPartialLoad)
         if (!complete) std::filesystem::remove(folder_ + "/Meshes/facet04.DAW");
         MakeDevice();
         EXPECT_EQ(app_->InitDeviceObjects(), complete ? S_OK : APP_E_MEDIA_MISSING);
-        for (IDirect3DTexture8** texture : {&app_->BlastTextures[42], &app_->StationTexture, &app_->CloudTexture})
+        for (IDirect3DTexture8** texture : {&app_->BlastTextures[42], &app_->StationTexture, &app_->CloudTexture,
+                                            &app_->WeaponTextures[19], &app_->TerrainDetailTexture})
             ASSERT_EQ(device_->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture), D3D_OK);
         app_->PrepareDeviceObjects();
         app_->ReleaseVolatileObjects();
@@ -141,6 +147,7 @@ TEST_F(DeviceObjects, FreeReleasesEverythingAlsoAfterAPartialLoad)
         EXPECT_EQ(app_->PolygonObjects[7].VertexBuffer, nullptr);
         EXPECT_EQ(app_->BlastTextures[42], nullptr);
         EXPECT_EQ(app_->StationTexture, nullptr);
+        EXPECT_EQ(app_->WeaponTextures[19], nullptr);
     }
 }
 
@@ -159,11 +166,30 @@ TEST_F(DeviceObjects, ARecreatedDeviceGetsFilledBuffersAndFreshArrays)
     EXPECT_EQ(v.Normal, D3DXVECTOR3(1.0f, 1.0f, 1.0f));
     EXPECT_EQ(v.U, 2.0f);
     EXPECT_EQ(v.V, 0.0f);
+    // The ship's two lights and the station's five: position, colour, pattern.
+    struct Light {
+        int object;
+        float x, y, z, r, g, b;
+        std::int32_t pattern;
+    };
+    const Light lights[] = {{0, 0, 7, -27.375f, 1, 1, 1, 0x55}, {0, 0.125f, -4, 6.125f, 1, 0, 0, 0x6a},
+                            {1, 0, 0, 31, 1, 1, 1, 0x0d},       {1, -3, -3, -39, 1, 0, 0, 0xff},
+                            {1, -3, 3, -39, 1, 0, 0, 0xff},     {1, 3, -3, -39, 1, 0, 0, 0xff},
+                            {1, 3, 3, -39, 1, 0, 0, 0xff}};
+    ASSERT_EQ(app_->PolygonObjects[0].NavLightCount, 2);
     ASSERT_EQ(app_->PolygonObjects[1].NavLightCount, 5);
-    EXPECT_EQ(app_->PolygonObjects[1].NavLights[4].Position, D3DXVECTOR3(3.0f, 3.0f, -39.0f));
-    EXPECT_EQ(app_->PolygonObjects[0].NavLights[1].Pattern, 0x6a);
-    EXPECT_EQ(app_->PolygonObjects[3].NavLightCount, 0);
-    EXPECT_EQ(app_->PolygonObjects[3].NavLights, nullptr);
+    for (std::size_t i = 0; i < std::size(lights); ++i) {
+        SCOPED_TRACE(i);
+        const Light& e = lights[i];
+        const NavLight& l = app_->PolygonObjects[e.object].NavLights[e.object == 0 ? i : i - 2];
+        EXPECT_EQ(l.Position, D3DXVECTOR3(e.x, e.y, e.z));
+        EXPECT_EQ((std::vector<float>{l.Red, l.Green, l.Blue}), (std::vector<float>{e.r, e.g, e.b}));
+        EXPECT_EQ(l.Pattern, e.pattern);
+    }
+    for (int object = 2; object < 8; ++object) {
+        EXPECT_EQ(app_->PolygonObjects[object].NavLightCount, 0);
+        EXPECT_EQ(app_->PolygonObjects[object].NavLights, nullptr);
+    }
 }
 
 TEST_F(DeviceObjects, SceneShutdownFreesTheArraysAndClosesTheLog)

@@ -116,6 +116,14 @@ TEST_F(Configuration, LongAddressIsCutAndTheValuesAfterItStillScan)
     EXPECT_NE(viewtest::LogText().find("IP address: (" + std::string(127, 'a') + ")\r\n"), std::string::npos);
 }
 
+TEST_F(Configuration, AddressBeyondAsciiKeepsItsLogLine)
+{
+    EXPECT_EQ(Read("0 20 h\xC3\xB4st 1 0 142"), 142);
+    EXPECT_EQ(Address(), std::u16string(u"h\u00C3\u00B4st"));
+    EXPECT_NE(viewtest::LogText().find("IP address: (h\xC3\xB4st)\r\nPropulsion: 1\r\n"), std::string::npos)
+        << viewtest::LogText();
+}
+
 // ---- the start-up with fakes
 
 std::vector<std::string> g_calls;
@@ -156,10 +164,12 @@ EntryServices Fakes()
     return s;
 }
 
-void RecordBox(const char*, const char* caption, UINT type)
+void RecordBox(const char* text, const char* caption, UINT type)
 {
-    g_boxes.push_back(std::string(caption) + (type == MB_ICONERROR ? " (error)" : " (information)"));
+    g_boxes.push_back(std::string(caption) + ": " + text + (type == MB_ICONERROR ? " (error)" : " (information)"));
 }
+
+const std::string INITIALIZING = "Initializing...: The program will normally take a moment to load. (information)";
 
 class StartUp : public ::testing::Test {
 protected:
@@ -200,7 +210,7 @@ TEST_F(StartUp, ConnectedRunRegistersWaitsAndLoops)
     EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
     EXPECT_EQ(g_calls, (Calls{"startUp", "initDirectPlay", "createDeviceAddress", "enumHosts", "connectToSession",
                               "sendPacket", "wait", "runMessageLoop", "closeLink"}));
-    EXPECT_EQ(g_boxes, (Calls{"Initializing... (information)"}));
+    EXPECT_EQ(g_boxes, (Calls{INITIALIZING}));
     // Type 7, no vessel, X 1, Y 142, Z 1, W the propulsion flag.
     const std::vector<std::uint8_t> expected = {7, 0, 0, 0, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x0E, 0x43,
                                                 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x80, 0x3F};
@@ -214,10 +224,13 @@ TEST_F(StartUp, EachFailingLinkStepShowsItsBoxThenClosesTheLink)
         const char* box;
     };
     Configure("0 20 127.0.0.1 0 0 141");
-    for (const Case& c : {Case{"initDirectPlay", "Fatal Error! (error)"},
-                          Case{"createDeviceAddress", "Fatal Error! (error)"},
-                          Case{"enumHosts", "Fatal Error! (error)"},
-                          Case{"connectToSession", "Check Connection (error)"}}) {
+    for (const Case& c :
+         {Case{"initDirectPlay", "Fatal Error!: Failed on InitDirectPlay, please report this error. (error)"},
+          Case{"createDeviceAddress", "Fatal Error!: Failed on CreateDeviceAddress, please report this error. (error)"},
+          Case{"enumHosts", "Fatal Error!: Failed on EnumDirectPlayHosts, please report this error. (error)"},
+          Case{"connectToSession",
+               "Check Connection: Failed on ConnectToSession.\n\nPlease verify your Console Client program is running "
+               "and is currently\nconnected to the Meridax Industries server and try again. (error)"}}) {
         SCOPED_TRACE(c.step);
         g_calls.clear();
         g_boxes.clear();
@@ -225,7 +238,9 @@ TEST_F(StartUp, EachFailingLinkStepShowsItsBoxThenClosesTheLink)
         EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, 0), 0);
         EXPECT_EQ(g_calls.end()[-2], c.step);
         EXPECT_EQ(g_calls.back(), "closeLink");
-        EXPECT_EQ(g_boxes, (Calls{"Caution! (information)", c.box}));
+        EXPECT_EQ(g_boxes, (Calls{"Caution!: The configuration file version does not match the application build... "
+                                  "(information)",
+                                  c.box}));
     }
 }
 
@@ -284,7 +299,7 @@ TEST_F(RefusedStart, ShutsTheFrameworkDownWithoutAFrame)
 
     EXPECT_EQ(g_calls, (Calls{"startUp", "initDirectPlay", "createDeviceAddress", "enumHosts", "connectToSession",
                               "sendPacket", "wait", "closeLink"}));
-    EXPECT_EQ(g_boxes, (Calls{"Initializing... (information)"}));
+    EXPECT_EQ(g_boxes, (Calls{INITIALIZING}));
     // The scene was loaded, no frame ran, and the scene's shut-down closed the log.
     EXPECT_NE(viewtest::LogText().find("InitDeviceObjects() exiting sucessfully!\r\n"), std::string::npos);
     EXPECT_EQ(FirstFrameDone, 0);

@@ -95,6 +95,23 @@ TEST_F(FirstFrame, BaseMatricesPlaceEachKind)
     ExpectNear(Through(UniverseObjects[5].BaseMatrix, D3DXVECTOR3(0, 0, 0)), 0.0, 0.0, 0.0);
 }
 
+// Position and texture coordinates of one vertex; s stands for the sky box's half size.
+struct Corner {
+    float x, y, z, u, v;
+};
+
+void ExpectCorners(const std::vector<ModelVertex>& actual, const std::vector<Corner>& expected, float s)
+{
+    ASSERT_GE(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        const Corner& e = expected[i];
+        EXPECT_EQ(actual[i].Position, D3DXVECTOR3(e.x * s, e.y * s, e.z * s));
+        EXPECT_EQ(actual[i].U, e.u);
+        EXPECT_EQ(actual[i].V, e.v);
+    }
+}
+
 TEST_F(FirstFrame, StaticBuffersHoldTheSkyBoxSunAndPuffShapes)
 {
     MakeDevice();
@@ -107,40 +124,38 @@ TEST_F(FirstFrame, StaticBuffersHoldTheSkyBoxSunAndPuffShapes)
     app_->PrepareFirstFrame();
 
     const std::vector<ModelVertex> wall = ReadVertices(app_->SkyWallBuffer, 10);
-    ExpectNear(wall[4].Position, S, -S, -S, 0);
-    EXPECT_EQ(wall[4].U, 4.0f);
-    EXPECT_EQ(wall[4].V, 1.0f);
-    ExpectNear(wall[9].Position, -S, S, S, 0);
-    EXPECT_EQ(wall[9].U, 8.0f);
-    ExpectNear(wall[9].Normal, 1, 1, 1, 0);
-
+    ExpectCorners(wall,
+                  {{-1, -1, 1, 0, 1}, {-1, 1, 1, 0, 0}, {1, -1, 1, 2, 1}, {1, 1, 1, 2, 0}, {1, -1, -1, 4, 1},
+                   {1, 1, -1, 4, 0}, {-1, -1, -1, 6, 1}, {-1, 1, -1, 6, 0}, {-1, -1, 1, 8, 1}, {-1, 1, 1, 8, 0}},
+                  S);
     const std::vector<ModelVertex> caps = ReadVertices(app_->SkyCapBuffer, 12);
-    ExpectNear(caps[5].Position, S, S, -S, 0);
-    EXPECT_EQ(caps[5].U, 2.0f);
-    EXPECT_EQ(caps[5].V, 2.0f);
-    ExpectNear(caps[11].Position, -S, -S, -S, 0);
-    EXPECT_EQ(caps[11].U, 2.0f);
-    EXPECT_EQ(caps[11].V, 0.0f);
+    ExpectCorners(caps,
+                  {{-1, 1, 1, 0, 0}, {-1, 1, -1, 2, 0}, {1, 1, 1, 0, 2}, {1, 1, 1, 0, 2}, {-1, 1, -1, 2, 0},
+                   {1, 1, -1, 2, 2}, {-1, -1, 1, 0, 0}, {1, -1, 1, 0, 2}, {-1, -1, -1, 2, 0}, {1, -1, 1, 0, 2},
+                   {1, -1, -1, 2, 2}, {-1, -1, -1, 2, 0}},
+                  S);
+    for (const ModelVertex& v : wall) EXPECT_EQ(v.Normal, D3DXVECTOR3(1, 1, 1));
+    for (const ModelVertex& v : caps) EXPECT_EQ(v.Normal, D3DXVECTOR3(1, 1, 1));
 
     const std::vector<ModelVertex> sun = ReadVertices(app_->SunQuadBuffer, 4);
-    ExpectNear(sun[1].Position, -1, -1, 1, 0);
-    EXPECT_EQ(sun[1].U, 1.0f);
-    EXPECT_EQ(sun[1].V, 1.0f);
+    ExpectCorners(sun, {{1, -1, 1, 1, 0}, {-1, -1, 1, 1, 1}, {1, -1, -1, 0, 0}, {-1, -1, -1, 0, 1}}, 1.0f);
     float mark;
     std::memset(&mark, 0x41, sizeof mark);
     ExpectNear(sun[2].Normal, mark, mark, mark, 0);
 
+    // Three crossed unit squares, on the planes z, y and x = 0, each on its own quarter
+    // of the texture; nothing after them.
     const std::vector<ModelVertex> puff = ReadVertices(app_->CloudPuffBuffer, 19);
-    ExpectNear(puff[2].Position, 0.5, -0.5, 0, 0);
-    ExpectNear(puff[2].Normal, 0, 0, 1, 0);
-    EXPECT_EQ(puff[2].U, 0.5f);
-    ExpectNear(puff[8].Position, 0.5, 0, -0.5, 0);
-    ExpectNear(puff[8].Normal, 0, 1, 0, 0);
-    EXPECT_EQ(puff[8].U, 1.0f);
-    EXPECT_EQ(puff[8].V, 0.5f);
-    ExpectNear(puff[16].Position, 0, -0.5, -0.5, 0);
-    ExpectNear(puff[16].Normal, 1, 0, 0, 0);
-    EXPECT_EQ(puff[16].V, 1.0f);
+    const float h = 0.5f;
+    ExpectCorners(puff,
+                  {{-h, h, 0, 0, 0}, {h, h, 0, 0, h}, {h, -h, 0, h, h}, {h, -h, 0, h, h}, {-h, -h, 0, h, 0},
+                   {-h, h, 0, 0, 0}, {-h, 0, h, h, 0}, {h, 0, h, h, h}, {h, 0, -h, 1, h}, {h, 0, -h, 1, h},
+                   {-h, 0, -h, 1, 0}, {-h, 0, h, h, 0}, {0, -h, h, h, h}, {0, h, h, 0, h}, {0, h, -h, 0, 1},
+                   {0, h, -h, 0, 1}, {0, -h, -h, h, 1}, {0, -h, h, h, h}},
+                  1.0f);
+    for (int i = 0; i < 18; ++i)
+        EXPECT_EQ(puff[i].Normal, i < 6 ? D3DXVECTOR3(0, 0, 1) : i < 12 ? D3DXVECTOR3(0, 1, 0) : D3DXVECTOR3(1, 0, 0))
+            << i;
     ExpectNear(puff[18].Position, 0, 0, 0, 0);
 }
 

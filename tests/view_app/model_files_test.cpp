@@ -45,6 +45,15 @@ int OpenDescriptors()
     return count;
 }
 
+// The terrain atlas: corners 0, 1 and 2 of each tile type, in texels.
+const float TILE_TEXELS[9][6] = {
+    {517, 841, 515, 843, 516, 843},          {511.5f, 1, 1020, 883, 3, 883},
+    {1023.5f, 883, 515, 1, 1532, 1},         {1535.5f, 1, 2044, 883, 1027, 883},
+    {2047.5f, 883, 1539, 1, 2556, 1},        {511.5f, 886, 1020, 1768, 3, 1768},
+    {1023.5f, 1768, 515, 886, 1532, 886},    {1535.5f, 886, 2044, 1768, 1027, 1768},
+    {2047.5f, 1768, 1539, 886, 2556, 886},
+};
+
 using ModelFiles = AppTest;
 
 TEST_F(ModelFiles, CompleteLoadWritesItsLinesAndCreatesTheBuffersInOrder)
@@ -136,11 +145,6 @@ TEST_F(ModelFiles, PlanetFacetsAreOnThePlanetWithTheirLevelsRotationsAndTiles)
         int t, level;
         int from[3];  // original corner now in corners 0, 1, 2
     };
-    const float tile[9][6] = {{517, 841, 515, 843, 516, 843},      {511.5f, 1, 1020, 883, 3, 883},
-                              {1023.5f, 883, 515, 1, 1532, 1},    {1535.5f, 1, 2044, 883, 1027, 883},
-                              {2047.5f, 883, 1539, 1, 2556, 1},   {511.5f, 886, 1020, 1768, 3, 1768},
-                              {1023.5f, 1768, 515, 886, 1532, 886}, {1535.5f, 886, 2044, 1768, 1027, 1768},
-                              {2047.5f, 1768, 1539, 886, 2556, 886}};
     for (const Case& c : {Case{9, 0, {1, 2, 0}}, Case{7, 7, {2, 0, 1}}, Case{10, 1, {0, 1, 2}}}) {
         SCOPED_TRACE(c.t);
         EXPECT_EQ(planet.Level[c.t], c.level);
@@ -149,8 +153,8 @@ TEST_F(ModelFiles, PlanetFacetsAreOnThePlanetWithTheirLevelsRotationsAndTiles)
             const ModelVertex& v = planet.Sphere[3 * c.t + corner];
             ExpectNear(v.Position, SphereDirection(c.t, c.from[corner]) * R, 2e-3f);
             EXPECT_EQ(v.Normal, D3DXVECTOR3(float(c.t), float(c.from[corner]), 0.0f));
-            EXPECT_FLOAT_EQ(v.U, tile[c.level][2 * corner] / 2048.0f);
-            EXPECT_FLOAT_EQ(v.V, tile[c.level][2 * corner + 1] / 2048.0f);
+            EXPECT_FLOAT_EQ(v.U, TILE_TEXELS[c.level][2 * corner] / 2048.0f);
+            EXPECT_FLOAT_EQ(v.V, TILE_TEXELS[c.level][2 * corner + 1] / 2048.0f);
         }
         // The centroid: mean of the corners on the planet, lifted back onto it.
         D3DXVECTOR3 mean = (SphereDirection(c.t, 0) + SphereDirection(c.t, 1) + SphereDirection(c.t, 2)) * R / 3.0f;
@@ -287,13 +291,13 @@ TEST_F(ModelFiles, WriteProtectedFacetFileCountsAsMissing)
 TEST(TileCorners, AtlasTrianglesAndUnknownTypes)
 {
     float c[6];
-    GetTileTexCoords(8, c[0], c[1], c[2], c[3], c[4], c[5]);
-    const float eight[6] = {2047.5f, 1768, 1539, 886, 2556, 886};
-    for (int i = 0; i < 6; ++i) EXPECT_FLOAT_EQ(c[i], eight[i] / 2048.0f) << i;
-    const float zero[6] = {517, 841, 515, 843, 516, 843};
+    for (int type = 0; type < 9; ++type) {
+        GetTileTexCoords(static_cast<std::int8_t>(type), c[0], c[1], c[2], c[3], c[4], c[5]);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(c[i], TILE_TEXELS[type][i] / 2048.0f) << type << " " << i;
+    }
     for (std::int8_t type : {std::int8_t(9), std::int8_t(-1), std::int8_t(-128)}) {
         GetTileTexCoords(type, c[0], c[1], c[2], c[3], c[4], c[5]);
-        for (int i = 0; i < 6; ++i) EXPECT_FLOAT_EQ(c[i], zero[i] / 2048.0f) << int(type) << " " << i;
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(c[i], TILE_TEXELS[0][i] / 2048.0f) << int(type) << " " << i;
     }
 }
 
