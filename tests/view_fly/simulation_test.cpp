@@ -636,8 +636,13 @@ TEST_F(SimulationTest, FrameHandsEachStepItsInputs)
     own.DoublePosition[0] = 5000.0;
     own.TargetPosition = D3DXVECTOR3(10.0f, 0.0f, 0.0f);   // not reckoned: the own vessel is flown here
     own.Attitude = D3DXQUATERNION(std::sin(0.25f), 0.0f, 0.0f, std::cos(0.25f));   // 0.5 rad about X
+    own.Velocity = D3DXVECTOR3(0.0f, 0.1f, 0.0f);
     UniverseSecondsAtSetup = 100.0f;
     LocalTimeAtSetup = 50.0f;   // T = 110 at t = 60
+    // Flown matching a still object: the velocity relative to it in ship axes.
+    PropulsionEnabled = 1;
+    TvmMode = 1;
+    TargetIndex = -3;
 
     // Two shots 10 s old: one flies on, one inside vessel 5 takes its velocity.
     for (int i : {0, 1}) {
@@ -669,4 +674,8 @@ TEST_F(SimulationTest, FrameHandsEachStepItsInputs)
     EXPECT_NEAR(ViewMatrix._23, std::sin(0.5f), 1e-5f);
     EXPECT_NEAR(ViewMatrix._32, -std::sin(0.5f), 1e-5f);
     EXPECT_EQ(prepared, 0);
+    // Turned into ship axes by the attitude's rotation (gravity adds 4e-5 along -X).
+    EXPECT_NEAR(RelativeVelocity.x, 0.0f, 1e-4f);
+    EXPECT_NEAR(RelativeVelocity.y, 0.1f * std::cos(0.5f), 1e-4f);
+    EXPECT_NEAR(RelativeVelocity.z, 0.1f * std::sin(0.5f), 1e-4f);
 }
