@@ -223,6 +223,59 @@ int ClientProcess::WaitExit(int timeoutMs)
 
 bool ClientProcess::Running() { return WaitExit(0) < 0; }
 
+// ---------------------------------------------------------------- ViewProcess
+
+ViewProcess::~ViewProcess()
+{
+    if (pid_ > 0 && WaitExit(std::chrono::milliseconds(0)) < 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool ViewProcess::Start(const std::string& program, const std::string& folder)
+{
+    folder_ = folder;
+    const std::string output = folder + "/panorel.out";
+    pid_ = fork();
+    if (pid_ < 0) return false;
+    if (pid_ == 0) {
+        const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+        }
+        if (chdir(folder.c_str()) != 0) _exit(126);
+        setenv("MERIDAX_MESSAGEBOX", "stderr", 1);
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return true;
+}
+
+int ViewProcess::WaitExit(std::chrono::milliseconds limit)
+{
+    if (status_ >= 0 || pid_ <= 0) return status_;
+    const auto end = Clock::now() + limit;
+    for (;;) {
+        int st = 0;
+        if (waitpid(pid_, &st, WNOHANG) == pid_) {
+            status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            return status_;
+        }
+        if (Clock::now() >= end) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+std::string ViewProcess::Output() const
+{
+    std::ifstream in(folder_ + "/panorel.out", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 // ---------------------------------------------------------------- Inbox
 
 StatusPacket Received::Status() const

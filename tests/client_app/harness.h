@@ -78,6 +78,26 @@ private:
     std::string output_;
 };
 
+// A view program (Panorel) as a child process working in `folder`; its standard
+// output and error, where MERIDAX_MESSAGEBOX=stderr sends its boxes, go to
+// panorel.out there. Killed at destruction when still running.
+class ViewProcess {
+public:
+    ~ViewProcess();
+    bool Start(const std::string& program, const std::string& folder);
+    // Exit status (128 + the signal when killed), or -1 while it still runs after the
+    // time-out.
+    int WaitExit(std::chrono::milliseconds limit);
+    bool Running() { return WaitExit(std::chrono::milliseconds(0)) < 0; }
+    std::string Output() const;
+    const std::string& Folder() const { return folder_; }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::string folder_;
+};
+
 // One received message with its send mode.
 struct Received {
     DPNID from = 0;

@@ -7,10 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -35,17 +31,10 @@ std::string Slurp(const std::string& path)
     return s.str();
 }
 
-// Panorel started in its own folder; standard output and error kept in a file.
-class Panorel {
+// Panorel in its own folder of sample data.
+class Panorel : public apptest::ViewProcess {
 public:
     explicit Panorel(std::string folder) : folder_(std::move(folder)) {}
-    ~Panorel()
-    {
-        if (pid_ > 0 && WaitExit(0ms) < 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
     // Sample data in the folder; `configuration` empty: no Panorel.cfg.
     bool Prepare(const std::string& configuration)
     {
@@ -55,37 +44,7 @@ public:
         if (!configuration.empty()) std::ofstream(folder_ + "/Panorel.cfg") << configuration;
         return true;
     }
-    bool Start()
-    {
-        pid_ = fork();
-        if (pid_ < 0) return false;
-        if (pid_ == 0) {
-            const int fd = open((folder_ + "/panorel.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            if (chdir(folder_.c_str()) != 0) _exit(126);
-            setenv("MERIDAX_MESSAGEBOX", "stderr", 1);
-            execl(PANOREL_PROGRAM, "Panorel", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return true;
-    }
-    // Exit status, or -1 while it still runs after the time-out.
-    int WaitExit(std::chrono::milliseconds limit)
-    {
-        if (status_ >= 0) return status_;
-        const auto end = Clock::now() + limit;
-        do {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                return status_;
-            }
-            std::this_thread::sleep_for(50ms);
-        } while (Clock::now() < end);
-        return -1;
-    }
-    std::string Output() const { return Slurp(folder_ + "/panorel.out"); }
+    bool Start() { return ViewProcess::Start(PANOREL_PROGRAM, folder_); }
     std::string Log() const { return Slurp(folder_ + "/logfile.txt"); }
     bool OutputHas(const std::string& text, std::chrono::milliseconds limit)
     {
@@ -100,8 +59,6 @@ public:
 
 private:
     std::string folder_;
-    pid_t pid_ = -1;
-    int status_ = -1;
 };
 
 // The window titled "Panorel Peer", or 0 when none shows within the time-out.

@@ -13,11 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -156,53 +151,7 @@ private:
     bool ready_ = false;
 };
 
-// Panorel started in its own folder, its output kept in a file there.
-class ViewProcess {
-public:
-    ~ViewProcess()
-    {
-        if (pid_ > 0 && status_ < 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool Start(const std::string& folder)
-    {
-        pid_ = fork();
-        if (pid_ < 0) return false;
-        if (pid_ == 0) {
-            if (chdir(folder.c_str()) != 0) _exit(126);
-            const int out = open("panorel.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out >= 0) {
-                dup2(out, STDOUT_FILENO);
-                dup2(out, STDERR_FILENO);
-            }
-            setenv("MERIDAX_MESSAGEBOX", "stderr", 1);
-            execl(PANOREL_PROGRAM, PANOREL_PROGRAM, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return true;
-    }
-    bool Running()
-    {
-        if (status_ >= 0) return false;
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return false;
-    }
-    // Exit status, or -1 when still running after the time-out.
-    int WaitExit(std::chrono::milliseconds timeout)
-    {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (Running() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(50ms);
-        return status_;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-};
+using apptest::ViewProcess;
 
 class PanorelEndToEnd : public ::testing::Test {
 protected:
@@ -281,7 +230,7 @@ TEST_F(PanorelEndToEnd, SceneAndHudFromStartToShutdown)
     ASSERT_NE(client.WaitFor("Ready to host peer programs...", 15000), std::string::npos) << client.Output();
 
     ViewProcess view;
-    ASSERT_TRUE(view.Start(view_));
+    ASSERT_TRUE(view.Start(PANOREL_PROGRAM, view_));
     window_ = FindWindow(30s);
     ASSERT_FALSE(window_.empty()) << "no Panorel window:\n"
                                   << Shell("xwininfo -root -tree 2>&1") << scratch_.ReadFile("view/panorel.out")

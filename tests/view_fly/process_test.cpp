@@ -6,17 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,54 +102,10 @@ std::string Run(const std::string& command)
     return out;
 }
 
-// Panorel in the scratch folder; boxes go to its standard error.
-class ViewProcess {
+// Panorel in the scratch folder, its window given the keyboard.
+class ViewProcess : public apptest::ViewProcess {
 public:
-    ~ViewProcess()
-    {
-        if (pid_ > 0 && WaitExit(0ms) < 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool Start(const std::string& folder)
-    {
-        output_ = folder + "/panorel.out";
-        pid_ = fork();
-        if (pid_ < 0) return false;
-        if (pid_ == 0) {
-            const int fd = open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            if (chdir(folder.c_str()) != 0) _exit(126);
-            setenv("MERIDAX_MESSAGEBOX", "stderr", 1);
-            execl(PANOREL_PROGRAM, PANOREL_PROGRAM, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return true;
-    }
-    // Exit status, or -1 while it runs after the time-out.
-    int WaitExit(std::chrono::milliseconds limit)
-    {
-        if (status_ >= 0) return status_;
-        const auto end = Clock::now() + limit;
-        do {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                return status_;
-            }
-            std::this_thread::sleep_for(50ms);
-        } while (Clock::now() < end);
-        return -1;
-    }
-    std::string Output() const
-    {
-        std::ifstream in(output_);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    bool Start(const std::string& folder) { return apptest::ViewProcess::Start(PANOREL_PROGRAM, folder); }
     // The window, found by its title and given the keyboard.
     bool Focus()
     {
@@ -167,9 +117,6 @@ public:
     static void Key(const std::string& action) { std::system(("xdotool " + action).c_str()); }
 
 private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-    std::string output_;
     std::string window_;
 };
 
