@@ -27,7 +27,7 @@
 #include "client/wire.h"
 #include "platform/net/dplay8.h"
 #include "platform/net/net_tuning.h"
-#include "tests/net/isolate.h"
+#include "tests/support/isolate.h"
 #include "tools/sample-data/sample_data.h"
 
 namespace {

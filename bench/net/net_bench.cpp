@@ -1,6 +1,6 @@
 // Loopback round trip of a 20-byte guaranteed message and guaranteed message rate:
 // through the session layer, and through bare ENet driven the same way.
-// Runs in its own network namespace where it can (see tests/net/isolate.h).
+// Runs in its own network namespace where it can (see tests/support/isolate.h).
 #include <benchmark/benchmark.h>
 #include <enet/enet.h>
 
@@ -13,7 +13,7 @@
 
 #include "platform/net/dplay8.h"
 #include "platform/net/net_tuning.h"
-#include "tests/net/isolate.h"
+#include "tests/support/isolate.h"
 
 namespace {
 

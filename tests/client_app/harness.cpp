@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "common/registry_values.h"
+#include "tests/support/scratch.h"
 #include "tools/sample-data/sample_data.h"
 
 #ifndef CLIENT_PROGRAM
@@ -25,23 +26,14 @@ namespace apptest {
 
 // ---------------------------------------------------------------- Scratch
 
-Scratch::Scratch()
+Scratch::Scratch() : folder_(std::make_unique<testsupport::ScratchFolder>("client_app")), path_(folder_->Path())
 {
-    std::string base = std::filesystem::temp_directory_path().string() + "/client_app.XXXXXX";
-    std::vector<char> name(base.begin(), base.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) == nullptr) ADD_FAILURE() << "cannot make a scratch folder";
-    path_ = name.data();
     std::filesystem::create_directories(ConfigHome());
     std::string error;
     if (!sample_data::WriteSampleData(path_, &error)) ADD_FAILURE() << "sample data: " << error;
 }
 
-Scratch::~Scratch()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
+Scratch::~Scratch() = default;
 
 std::string Scratch::UnwritableConfigHome() const
 {

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,6 +21,10 @@
 
 #include "client/wire.h"
 #include "platform/net/dplay8.h"
+
+namespace testsupport {
+class ScratchFolder;
+}
 
 namespace apptest {
 
@@ -41,6 +46,7 @@ public:
     bool WriteRegistration(DWORD value) const;
 
 private:
+    std::unique_ptr<testsupport::ScratchFolder> folder_;
     std::string path_;
 };
 

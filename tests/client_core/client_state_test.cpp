@@ -3,7 +3,7 @@
 #include "client/ship_systems.h"
 
 #include "platform/sys/crt.h"
-#include "tests/client_core/test_folder.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -99,9 +99,9 @@ protected:
         ASSERT_GE(OpenLogFile(), 0);
     }
     void TearDown() override { CloseLogFile(); }
-    std::string Log() const { return TestFolder::ReadFile("logfile.txt"); }
+    std::string Log() const { return testsupport::ReadFile("logfile.txt"); }
 
-    TestFolder folder_;
+    testsupport::WorkingFolder folder_{"client_core"};
 };
 
 TEST_F(LogFileTest, HandlerLinesEndInCrLf)
@@ -223,7 +223,7 @@ TEST_F(LogFileTest, LinesRacingTheCloseNeverReachTheFileOpenedAfterIt)
         for (auto& w : writers) w.join();
         ASSERT_EQ(other, fd);  // the lowest free number: the log's
         crt::Close(other);
-        ASSERT_EQ(TestFolder::ReadFile("other.txt"), "") << round;
+        ASSERT_EQ(testsupport::ReadFile("other.txt"), "") << round;
     }
 }
 

@@ -1,6 +1,6 @@
 #include "client/ship_systems.h"
 
-#include "tests/client_core/test_folder.h"
+#include "tests/support/scratch.h"
 #include "tools/sample-data/sample_data.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +68,7 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
-    TestFolder folder_;
+    testsupport::WorkingFolder folder_{"client_core"};
     std::array<SystemRecord, SHIP_SYSTEM_COUNT> ship_;
 };
 

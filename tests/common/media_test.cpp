@@ -1,5 +1,5 @@
 #include "common/media.h"
-#include "tests/sys/scratch_dir.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ protected:
     }
     std::string Here() const { return fs::current_path().string(); }
 
-    ScratchDir scratch_;
+    testsupport::ScratchFolder scratch_;
     fs::path saved_;
     char path_[MAX_PATH];
 };

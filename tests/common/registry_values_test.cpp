@@ -1,5 +1,5 @@
 #include "common/registry_values.h"
-#include "tests/sys/scratch_dir.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ protected:
     }
     void TearDown() override { RegCloseKey(key_); }
 
-    ScratchDir scratch_;
+    testsupport::ScratchFolder scratch_;
     HKEY key_ = nullptr;
 };
 

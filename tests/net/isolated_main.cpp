@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/net/isolate.h"
+#include "tests/support/isolate.h"
 
 int main(int argc, char** argv)
 {

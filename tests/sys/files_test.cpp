@@ -1,7 +1,7 @@
 #include "platform/sys/crt.h"
 #include "platform/sys/files.h"
 #include "platform/sys/paths.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ protected:
     }
     std::string Here() const { return fs::current_path().string(); }
 
-    ScratchDir scratch_;
+    testsupport::ScratchFolder scratch_;
     fs::path saved_;
 };
 

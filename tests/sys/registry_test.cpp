@@ -1,6 +1,6 @@
 #include "platform/sys/registry.h"
 #include "platform/sys/registry_test_hooks.h"
-#include "scratch_dir.h"
+#include "tests/support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +48,7 @@ protected:
         return v;
     }
 
-    ScratchDir scratch_;
+    testsupport::ScratchFolder scratch_;
 };
 
 TEST_F(RegistryTest, ValuesKeepTypeAndBytesAcrossHandles)

@@ -4,7 +4,7 @@
 #include "tests/client_app/harness.h"
 
 #include "platform/net/net_tuning.h"
-#include "tests/net/isolate.h"
+#include "tests/support/isolate.h"
 #include "view/link_session.h"
 #include "view/log_file.h"
 #include "session_link_support.h"

@@ -1,11 +1,13 @@
 #include "view_test_support.h"
 
+#include "tests/support/scratch.h"
 #include "view/log_file.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 
@@ -16,14 +18,8 @@ LinkRecorder g_recorder;
 std::mutex g_recorderMutex;
 std::string g_logPath;
 
-struct ScratchCleanup {
-    std::vector<std::string> folders;
-    ~ScratchCleanup()
-    {
-        std::error_code ec;
-        for (const auto& f : folders) std::filesystem::remove_all(f, ec);
-    }
-} g_cleanup;
+// The scratch folders handed out, removed at exit.
+std::vector<std::unique_ptr<testsupport::ScratchFolder>> g_scratchFolders;
 
 HRESULT RecordSend(const void* data, DWORD size, bool guaranteed, DWORD timeout)
 {
@@ -120,22 +116,11 @@ void ResetViewState()
 
 std::string ScratchFolder()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "viewtest-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const char* made = mkdtemp(buffer.data());
-    if (!made) std::abort();
-    g_cleanup.folders.push_back(made);
-    return made;
+    g_scratchFolders.push_back(std::make_unique<testsupport::ScratchFolder>("viewtest"));
+    return g_scratchFolders.back()->Path();
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+std::string ReadFile(const std::string& path) { return testsupport::ReadFile(path); }
 
 void CaptureLog()
 {

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "platform/net/net_tuning.h"
-#include "tests/net/isolate.h"
+#include "tests/support/isolate.h"
 
 int main(int argc, char** argv)
 {

@@ -1,4 +1,4 @@
-#include "tests/net/isolate.h"
+#include "tests/support/isolate.h"
 
 #include <net/if.h>
 #include <sched.h>
