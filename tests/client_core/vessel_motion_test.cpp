@@ -294,6 +294,33 @@ TEST_F(VesselMotionTest, LevellingOnlyWhileSessionOnline)
     EXPECT_NEAR(ship.rollRate, 0.0f, 1e-5f);
 }
 
+// The home planet's matrix is applied before the vessel's own frame: turning the
+// planet about its centre leaves the centre where it is (an upright vessel stays
+// level), while moving the centre by d along Z tilts the vertical by atan(d / r).
+TEST_F(VesselMotionTest, LevellingTakesThePlanetMatrixFirst)
+{
+    SessionOnline.store(1);
+    ship.groundRadius = kRadius;
+    Place(ship, {0.0f, -kRadius, 0.0f});
+    TurnAndBuildView(ship, 0.0f);  // upright, heading 0
+    {
+        ScopedSection rotation(PlanetRotation.lock);
+        D3DXMatrixRotationZ(&PlanetRotation.universeMatrix, 0.3f);
+    }
+    ship.pitchRate = ship.rollRate = 1.0f;
+    ApplyGravityAndGround(kVessel, 0.1f);
+    EXPECT_NEAR(ship.pitchRate, 0.0f, 1e-5f);
+    EXPECT_NEAR(ship.rollRate, 0.0f, 1e-5f);
+
+    {
+        ScopedSection rotation(PlanetRotation.lock);
+        D3DXMatrixTranslation(&PlanetRotation.universeMatrix, 0.0f, 0.0f, kRadius * std::tan(0.2f));
+    }
+    ApplyGravityAndGround(kVessel, 0.1f);
+    EXPECT_NEAR(ship.pitchRate, 0.2f, 1e-5f);
+    EXPECT_NEAR(ship.rollRate, 0.0f, 1e-5f);
+}
+
 TEST_F(VesselMotionTest, TiltedLandedVesselIsLevelledTowardUpright)
 {
     SessionOnline.store(1);
