@@ -381,28 +381,29 @@ TEST_F(ShipSystemsTest, AutomaticBypassFeedsTheLowerNumberedSystemOnly)
 {
     Sys(1).name = "Main";
     Sys(1).link1Primary = 0.0f;
-    Sys(2).name = "Shunt";
-    Sys(2).type = 3;
-    Sys(2).automatic = 1.0f;
+    // The last system, so that its claim is also released each second.
+    Sys(44).name = "Shunt";
+    Sys(44).type = 3;
+    Sys(44).automatic = 1.0f;
     Sys(3).name = "A";
     Sys(3).link1Primary = 1.0f;
-    Sys(3).link1Alternate = 2.0f;
+    Sys(3).link1Alternate = 44.0f;
     Sys(4).name = "B";
     Sys(4).link2Primary = 1.0f;
-    Sys(4).link2Alternate = 2.0f;
+    Sys(4).link2Alternate = 44.0f;
     Load();
     EXPECT_EQ(Tick(), "");
 
     ShipSystems[1].switchOn = 0;
     EXPECT_EQ(Tick(), "Lost power: Main\nAuto-bypass/shunt: Shunt\nLost power: B\n");
-    EXPECT_EQ(ShipSystems[2].fedSystem, 3.0f);
+    EXPECT_EQ(ShipSystems[44].fedSystem, 3.0f);
     EXPECT_EQ(ShipSystems[3].withoutPower, 0);
     // The claim lasts one second and is renewed each tick.
     EXPECT_EQ(Tick(), "Auto-bypass/shunt: Shunt\n");
 
     ShipSystems[1].switchOn = 1;
     EXPECT_EQ(Tick(), "Resumed operation: Main\nResumed operation: B\n");
-    EXPECT_EQ(ShipSystems[2].fedSystem, 0.0f);
+    EXPECT_EQ(ShipSystems[44].fedSystem, 0.0f);
 }
 
 TEST_F(ShipSystemsTest, ManualBypassIsIndicatedEverySecond)
