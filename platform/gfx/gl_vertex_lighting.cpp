@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "platform/math/d3dx_math.h"
 
 namespace {
+
+// The device never lets more lights take part (the draw clamps its count to 1..8).
+constexpr int kMostLights = 8;
 
 struct Vec {
     float x, y, z;
@@ -49,16 +51,34 @@ std::uint32_t Packed(float r, float g, float b, float a) {
     return byte(a) << 24 | byte(r) << 16 | byte(g) << 8 | byte(b);
 }
 
+// What a light's cone and direction give every vertex alike, worked out once a draw.
+struct PreparedLight {
+    const D3DLIGHT8* light = nullptr;
+    Vec towardsLight{0, 0, 0};  // directional lights only
+    Vec axis{0, 0, 0};          // spot lights only
+    float outer = 0.0f, inner = 0.0f;
+};
+
+PreparedLight Prepare(const D3DLIGHT8& l) {
+    PreparedLight p;
+    p.light = &l;
+    if (l.Type == D3DLIGHT_DIRECTIONAL) p.towardsLight = Normalised({-l.Direction.x, -l.Direction.y, -l.Direction.z});
+    if (l.Type == D3DLIGHT_SPOT) {
+        p.axis = Normalised({l.Direction.x, l.Direction.y, l.Direction.z});
+        p.outer = std::cos(l.Phi * 0.5f);
+        p.inner = std::cos(l.Theta * 0.5f);
+    }
+    return p;
+}
+
 // The spot factor of the platform's cone (1 for lights without one).
-float SpotFactor(const D3DLIGHT8& l, Vec towardsLight) {
+float SpotFactor(const PreparedLight& p, Vec towardsLight) {
+    const D3DLIGHT8& l = *p.light;
     if (l.Type != D3DLIGHT_SPOT) return 1.0f;
-    const Vec axis = Normalised({l.Direction.x, l.Direction.y, l.Direction.z});
-    const float rho = -Dot(axis, towardsLight);
-    const float outer = std::cos(l.Phi * 0.5f);
-    const float inner = std::cos(l.Theta * 0.5f);
-    if (rho <= outer) return 0.0f;
-    if (rho > inner || inner <= outer) return 1.0f;
-    const float t = (rho - outer) / (inner - outer);
+    const float rho = -Dot(p.axis, towardsLight);
+    if (rho <= p.outer) return 0.0f;
+    if (rho > p.inner || p.inner <= p.outer) return 1.0f;
+    const float t = (rho - p.outer) / (p.inner - p.outer);
     return l.Falloff == 1.0f ? t : std::pow(t, l.Falloff);
 }
 
@@ -79,9 +99,11 @@ void LightVertices(const GlDrawState& d, const D3DMATRIX& world, const D3DMATRIX
                    UINT count, const LitVertexLayout& layout, int maxLights, std::uint32_t* diffuseOut,
                    std::uint32_t* specularOut) {
     const auto& rs = d.renderStates;
-    std::vector<const D3DLIGHT8*> lights;
+    PreparedLight lights[kMostLights];
+    const int most = std::min(maxLights, kMostLights);
+    int lightCount = 0;
     for (const auto& [index, l] : d.lights) {
-        if (l.enabled && l.set && static_cast<int>(lights.size()) < maxLights) lights.push_back(&l.light);
+        if (l.enabled && l.set && lightCount < most) lights[lightCount++] = Prepare(l.light);
     }
     // Normals go by the inverse transpose of the world matrix.
     D3DXMATRIX inverse, normalMatrix;
@@ -130,11 +152,13 @@ void LightVertices(const GlDrawState& d, const D3DMATRIX& world, const D3DMATRIX
         const Colour ms = source(D3DRS_SPECULARMATERIALSOURCE, m.Specular);
         const Colour me = source(D3DRS_EMISSIVEMATERIALSOURCE, m.Emissive);
         Colour ambient = global, diffuse, specular;
-        for (const D3DLIGHT8* l : lights) {
+        for (int j = 0; j < lightCount; ++j) {
+            const PreparedLight& prepared = lights[j];
+            const D3DLIGHT8* l = prepared.light;
             Vec towardsLight;
             float attenuation = 1.0f;
             if (l->Type == D3DLIGHT_DIRECTIONAL) {
-                towardsLight = Normalised({-l->Direction.x, -l->Direction.y, -l->Direction.z});
+                towardsLight = prepared.towardsLight;
             } else {
                 const Vec offset = Vec{l->Position.x, l->Position.y, l->Position.z} - position;
                 const float distance = Length(offset);
@@ -145,7 +169,7 @@ void LightVertices(const GlDrawState& d, const D3DMATRIX& world, const D3DMATRIX
                 const float denominator = a0 + l->Attenuation1 * distance + l->Attenuation2 * distance * distance;
                 attenuation = denominator > 0.0f ? 1.0f / denominator : 1.0f;
             }
-            const float k = attenuation * SpotFactor(*l, towardsLight);
+            const float k = attenuation * SpotFactor(prepared, towardsLight);
             if (k == 0.0f) continue;
             ambient.r += k * l->Ambient.r;
             ambient.g += k * l->Ambient.g;
