@@ -249,6 +249,15 @@ void FillHorizonDisc(const AtmosphereFrame& frame, HorizonVertex out[HORIZON_DIS
     out[HORIZON_DISC_VERTICES - 1] = {D3DXVECTOR3(frame.HorizonRadius, 0.0f, -frame.HorizonDepth), 0};
 }
 
+D3DXMATRIX HorizonWorld(const AtmosphereFrame& frame)
+{
+    D3DXMATRIX world = frame.HorizonFrame;
+    world._41 = -frame.EyeOffset.x;
+    world._42 = -frame.EyeOffset.y;
+    world._43 = -frame.EyeOffset.z;
+    return world;
+}
+
 void DrawHorizonDisc(IDirect3DDevice8* device, IDirect3DVertexBuffer8* buffer, const AtmosphereFrame& frame)
 {
     device->SetVertexShader(HORIZON_VERTEX_FVF);
@@ -260,10 +269,7 @@ void DrawHorizonDisc(IDirect3DDevice8* device, IDirect3DVertexBuffer8* buffer, c
     device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
 
-    D3DXMATRIX world = frame.HorizonFrame;
-    world._41 = -frame.EyeOffset.x;
-    world._42 = -frame.EyeOffset.y;
-    world._43 = -frame.EyeOffset.z;
+    const D3DXMATRIX world = HorizonWorld(frame);
     device->SetTransform(D3DTS_WORLD, &world);
     device->SetStreamSource(0, buffer, sizeof(HorizonVertex));
     device->DrawPrimitive(D3DPT_TRIANGLEFAN, 0, HORIZON_DISC_SEGMENTS);

@@ -82,6 +82,9 @@ AtmosphereFrame ComputeAtmosphere(const AtmosphereInputs& in);
 // The disc fan: centre, 194 rim points and the closing point.
 void FillHorizonDisc(const AtmosphereFrame& frame, HorizonVertex out[HORIZON_DISC_VERTICES]);
 
+// The horizon frame moved to the eye: the world matrix of the disc and the ring.
+D3DXMATRIX HorizonWorld(const AtmosphereFrame& frame);
+
 // Draws the disc from buffer (already filled) black, stencil 1 wherever drawn,
 // depth untouched; restores the states it changes.
 void DrawHorizonDisc(IDirect3DDevice8* device, IDirect3DVertexBuffer8* buffer, const AtmosphereFrame& frame);

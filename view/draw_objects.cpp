@@ -253,10 +253,7 @@ void DrawHorizonRing(CockpitApplication& app)
     device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
     device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
     device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    D3DXMATRIX world = Atmosphere.HorizonFrame;
-    world._41 = -Atmosphere.EyeOffset.x;
-    world._42 = -Atmosphere.EyeOffset.y;
-    world._43 = -Atmosphere.EyeOffset.z;
+    const D3DXMATRIX world = HorizonWorld(Atmosphere);
     device->SetTransform(D3DTS_WORLD, &world);
     device->SetStreamSource(0, app.HorizonBuffer, sizeof(HorizonVertex));
     device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, HORIZON_VERTICES - 2);
