@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -552,6 +553,48 @@ HRESULT ScriptedServer::DropPlayer()
 {
     if (server_ == nullptr || player_.load() == 0) return E_FAIL;
     return server_->DestroyClient(player_.load(), nullptr, 0, 0);
+}
+
+void StandinRun::StartServerAndClient()
+{
+    UniverseStandin::Options o;
+    o.log = nullptr;
+    o.keepLog = true;
+    o.drones = 1;
+    o.universeFile = scratch.Path() + "/universe.dat";
+    server = std::make_unique<UniverseStandin>(o);
+    ASSERT_EQ(server->Start(), S_OK);
+    ASSERT_TRUE(client.Start(scratch));
+    ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), std::string::npos) << client.Output();
+}
+
+bool LogHas(const UniverseStandin& standin, const std::string& text)
+{
+    for (int i = 0; i < 100; ++i) {
+        for (const std::string& line : standin.LogLines())
+            if (line.find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::string PanorelWindow(int seconds)
+{
+    std::string id;
+    const std::string command = "timeout " + std::to_string(seconds) +
+                                " xdotool search --sync --onlyvisible --name '^Panorel Peer$' 2>/dev/null";
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[64];
+        if (std::fgets(buffer, sizeof buffer, p)) id = buffer;
+        pclose(p);
+    }
+    id.erase(id.find_last_not_of("\n ") + 1);
+    return id;
+}
+
+void StandinRun::TearDown()
+{
+    if (server) server->Stop();
 }
 
 }  // namespace apptest

@@ -21,6 +21,7 @@
 
 #include "client/wire.h"
 #include "platform/net/dplay8.h"
+#include "tools/universe-standin/standin.h"
 
 namespace testsupport {
 class ScratchFolder;
@@ -195,5 +196,26 @@ void LeaveWithEscape(ClientProcess& client);
 std::string Statistics(ClientProcess& client);
 // Waits up to 5 s until the scratch folder's file holds the text.
 bool FileHas(const Scratch& scratch, const std::string& name, const std::string& text);
+
+// Waits up to 5 s for the stand-in's log to hold the text: the client does not wait
+// for the server to take its last message before it goes on.
+bool LogHas(const UniverseStandin& standin, const std::string& text);
+// The id xdotool gives the visible window titled "Panorel Peer", or empty when none
+// shows within `seconds` (needs a display).
+std::string PanorelWindow(int seconds);
+
+// The stand-in universe server (quiet, log kept, one drone, its universe file in
+// the scratch folder) and the client in front of it, for the view's process tests.
+class StandinRun : public ::testing::Test {
+protected:
+    // Server first, then the client up to "Ready to host peer programs...".
+    void StartServerAndClient();
+    bool ServerLogHas(const std::string& text) { return LogHas(*server, text); }
+    void TearDown() override;
+
+    Scratch scratch;
+    ClientProcess client;
+    std::unique_ptr<UniverseStandin> server;
+};
 
 }  // namespace apptest

@@ -21,19 +21,6 @@ UniverseStandin::Options QuietStandin()
     return o;
 }
 
-// Waits up to 5 s for the stand-in's log to hold the text: the client does not wait
-// for the server to take its last message before it goes on.
-bool LogHas(const UniverseStandin& s, const std::string& text)
-{
-    for (int i = 0; i < 100; ++i) {
-        for (const std::string& line : s.LogLines()) {
-            if (line.find(text) != npos) return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 TEST(ClientStartup, ReachesReadyWithTheConfigurationAndStoresTheAssignedRegistration)
 {
     UniverseStandin standin(QuietStandin());

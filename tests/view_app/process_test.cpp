@@ -2,17 +2,14 @@
 // under a private X server: each view in its own folder of generated sample data.
 #include "tests/client_app/harness.h"
 #include "tools/sample-data/sample_data.h"
-#include "tools/universe-standin/standin.h"
 
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -61,18 +58,6 @@ private:
     std::string folder_;
 };
 
-// The window titled "Panorel Peer", or 0 when none shows within the time-out.
-unsigned long FindWindow()
-{
-    std::string id;
-    if (FILE* p = popen("timeout 60 xdotool search --sync --onlyvisible --name '^Panorel Peer$' 2>/dev/null", "r")) {
-        char buffer[64];
-        if (std::fgets(buffer, sizeof buffer, p)) id = buffer;
-        pclose(p);
-    }
-    return id.empty() ? 0 : std::stoul(id);
-}
-
 // What a window manager sends when the user closes the window.
 void RequestClose(unsigned long window)
 {
@@ -96,59 +81,38 @@ std::size_t After(const std::string& text, const std::string& line, std::size_t 
     return from == npos ? npos : text.find(line, from);
 }
 
-class PanorelRun : public ::testing::Test {
+class PanorelRun : public apptest::StandinRun {
 protected:
-    void StartServerAndClient()
+    // A view with propulsion started and given slot 0 by the client.
+    void Join(Panorel& view)
     {
-        UniverseStandin::Options o;
-        o.log = nullptr;
-        o.keepLog = true;
-        o.drones = 1;
-        o.universeFile = scratch.Path() + "/universe.dat";
-        server = std::make_unique<UniverseStandin>(o);
-        ASSERT_EQ(server->Start(), S_OK);
-        ASSERT_TRUE(client.Start(scratch));
-        ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), npos) << client.Output();
+        ASSERT_TRUE(view.Prepare("0 20 127.0.0.1 1 0 142\n"));
+        ASSERT_TRUE(view.Start());
+        ASSERT_NE(client.WaitFor("] Peer program application instance assigned slot:  0\n", 60000), npos)
+            << client.Output() << view.Diagnosis();
     }
-    bool ServerLogHas(const std::string& text)
+    // Frames run: the loading screen loads the texture set.
+    static void WaitLoaded(const Panorel& view)
     {
-        for (int i = 0; i < 100; ++i) {
-            for (const std::string& line : server->LogLines())
-                if (line.find(text) != npos) return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
+        for (int i = 0; i < 600 && view.Log().find("blast43.dds loaded") == npos; ++i) std::this_thread::sleep_for(50ms);
     }
-    void TearDown() override
-    {
-        if (server) server->Stop();
-    }
-
-    apptest::Scratch scratch;
-    apptest::ClientProcess client;
-    std::unique_ptr<UniverseStandin> server;
 };
 
 TEST_F(PanorelRun, JoinsTheClientAndEndsOnACloseRequest)
 {
     StartServerAndClient();
     Panorel view(scratch.Path() + "/view");
-    ASSERT_TRUE(view.Prepare("0 20 127.0.0.1 1 0 142\n"));
-    ASSERT_TRUE(view.Start());
-
-    ASSERT_NE(client.WaitFor("] Peer program application instance assigned slot:  0\n", 60000), npos)
-        << client.Output() << view.Diagnosis();
+    ASSERT_NO_FATAL_FAILURE(Join(view));
     // The registration relayed: type 7, X 1, Y the build, Z 1, W propulsion.
     EXPECT_TRUE(ServerLogHas("StatusPacket type 7 byte1 0 X 1.000 Y 142.000 Z 1.000 W 1.000"));
-    const unsigned long window = FindWindow();
-    ASSERT_NE(window, 0u) << view.Diagnosis();
+    const std::string window = apptest::PanorelWindow(60);
+    ASSERT_FALSE(window.empty()) << view.Diagnosis();
     EXPECT_TRUE(view.OutputHas("[information box] Initializing...: The program will normally take a moment to load.\n",
                                1s))
         << view.Diagnosis();
-    // Frames run: the loading screen loads the texture set.
-    for (int i = 0; i < 600 && view.Log().find("blast43.dds loaded") == npos; ++i) std::this_thread::sleep_for(50ms);
+    WaitLoaded(view);
 
-    RequestClose(window);
+    RequestClose(std::stoul(window));
     EXPECT_EQ(view.WaitExit(30s), 0) << view.Diagnosis();
 
     const std::string log = view.Log();
@@ -173,11 +137,8 @@ TEST_F(PanorelRun, ASecondViewAskingForPropulsionIsRefusedAndEnds)
 {
     StartServerAndClient();
     Panorel first(scratch.Path() + "/first");
-    ASSERT_TRUE(first.Prepare("0 20 127.0.0.1 1 0 142\n"));
-    ASSERT_TRUE(first.Start());
-    ASSERT_NE(client.WaitFor("] Peer program application instance assigned slot:  0\n", 60000), npos)
-        << client.Output() << first.Diagnosis();
-    for (int i = 0; i < 600 && first.Log().find("blast43.dds loaded") == npos; ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_NO_FATAL_FAILURE(Join(first));
+    WaitLoaded(first);
 
     Panorel second(scratch.Path() + "/second");
     ASSERT_TRUE(second.Prepare("0 20 127.0.0.1 1 0 142\n"));

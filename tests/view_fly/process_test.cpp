@@ -2,7 +2,6 @@
 // server (in this process), the console client and Panorel as child processes, keys
 // pressed through the X server's test extension (xdotool).
 #include "tests/client_app/harness.h"
-#include "tools/universe-standin/standin.h"
 
 #include <gtest/gtest.h>
 
@@ -91,17 +90,6 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return done();
 }
 
-std::string Run(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-        pclose(p);
-    }
-    return out;
-}
-
 // Panorel in the scratch folder, its window given the keyboard.
 class ViewProcess : public apptest::ViewProcess {
 public:
@@ -109,8 +97,7 @@ public:
     // The window, found by its title and given the keyboard.
     bool Focus()
     {
-        window_ = Run("timeout 30 xdotool search --sync --onlyvisible --name '^Panorel Peer$' 2>/dev/null | head -1");
-        window_.erase(window_.find_last_not_of("\n ") + 1);
+        window_ = apptest::PanorelWindow(30);
         if (window_.empty()) return false;
         return std::system(("xdotool windowfocus --sync " + window_).c_str()) == 0;
     }
@@ -120,7 +107,7 @@ private:
     std::string window_;
 };
 
-class PanorelProcess : public ::testing::Test {
+class PanorelProcess : public apptest::StandinRun {
 protected:
     void Configure(int propulsion, int joystick)
     {
@@ -129,28 +116,12 @@ protected:
     // Server, console client and view, up to the view's window having the keyboard.
     void StartAll()
     {
-        UniverseStandin::Options o;
-        o.log = nullptr;
-        o.keepLog = true;
-        o.drones = 1;
-        o.universeFile = scratch.Path() + "/universe.dat";
-        server = std::make_unique<UniverseStandin>(o);
-        ASSERT_EQ(server->Start(), S_OK);
-        ASSERT_TRUE(client.Start(scratch));
-        ASSERT_NE(client.WaitFor("Ready to host peer programs...\n", 15000), std::string::npos) << client.Output();
+        ASSERT_NO_FATAL_FAILURE(StartServerAndClient());
         ASSERT_TRUE(view.Start(scratch.Path()));
         ASSERT_NE(client.WaitFor("Sent new peer application all ship position data", 90000), std::string::npos)
             << client.Output() << view.Output();
         ASSERT_TRUE(view.Focus()) << view.Output();
     }
-    void TearDown() override
-    {
-        if (server) server->Stop();
-    }
-
-    apptest::Scratch scratch;
-    apptest::ClientProcess client;
-    std::unique_ptr<UniverseStandin> server;
     ViewProcess view;
 };
 
